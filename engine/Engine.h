@@ -1,0 +1,50 @@
+// The whole signal state of one instance: input conditioning, dry/wet gains
+// and the two line banks. Allocated once, in one piece.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "LineBank.h"
+#include "Pole.h"
+
+constexpr float kSqrtHalf = 0.70710677f;
+
+struct Engine {
+    float inputLowpassCoef = frequencyToPole(kHighCutDefault);
+    float inputLowpassState = 0.0f;
+    float inputHighpassCoef = frequencyToPole(kLowCutDefault);
+    float inputHighpassState = 0.0f;
+    float sampleRate = 48000.0f;
+    float mix = 1.0f;
+    float dryGain = 1.0f;
+    float wetGain = 1.0f;
+    LineBank left;
+    LineBank right;
+
+    // The host rate goes to the engine, both banks and all sixteen lines;
+    // nothing is recomputed from it.
+    void setSampleRate(float rate);
+
+    // Controls.
+    void setLineCount(float value);
+    void setMinDistance(float metres);
+    void setMaxDistance(float metres);
+    void setSpread(float percent);
+    void setParallel(float value);
+    void setInputHighpass(float hz);
+    void setInputLowpass(float hz);
+    void setModDepthMin(float percent);
+    void setModDepthMax(float percent);
+    void setModRateMin(float hz);
+    void setModRateMax(float hz);
+
+    // Ramped values.
+    void setMix(float m);
+    void setDecay(float ms);
+
+    // Output stage for up to one sub-block: both outputs get the dry input
+    // plus their bank's result. Reads each input sample once, so the input
+    // may share a buffer with either output.
+    void process(const float* input, float* outLeft, float* outRight, uint32_t frames);
+};

@@ -1,0 +1,44 @@
+#include <cmath>
+
+#include "Engine.h"
+
+// Equal-power crossfade: m in [-1, 1] turns into an angle in [-pi/4, pi/4].
+void Engine::setMix(float m)
+{
+    mix = m;
+    const float theta = static_cast<float>(static_cast<double>(m) * (M_PI / 4.0));
+    float s, c;
+    sincosf(theta, &s, &c);
+    dryGain = (c - s) * kSqrtHalf;
+    wetGain = (c + s) * kSqrtHalf;
+}
+
+void Engine::process(const float* input, float* outLeft, float* outRight, uint32_t frames)
+{
+    for (uint32_t j = 0; j < frames; ++j) {
+        const float x = input[j];
+        // A non-finite sample never enters the filters and rings, or it would
+        // circulate there for the rest of the instance's life. The dry path
+        // passes it as it came.
+        const float u = std::isfinite(x) ? x : 0.0f;
+
+        const float d = inputHighpassState - u;
+        inputHighpassState = u + inputHighpassCoef * d;
+        const float y = inputLowpassCoef * (inputLowpassState + inputHighpassCoef * d) - inputHighpassCoef * d;
+        inputLowpassState = y;
+
+        const float wetLeft = left.process(y);
+        outLeft[j] = dryGain * x + wetGain * wetLeft;
+        const float wetRight = right.process(y);
+        outRight[j] = dryGain * x + wetGain * wetRight;
+    }
+
+    // An overflow inside the network (finite but huge input) can still leave
+    // a state non-finite; clear that part so the next sub-block is clean.
+    if (!std::isfinite(inputHighpassState) || !std::isfinite(inputLowpassState)) {
+        inputHighpassState = 0.0f;
+        inputLowpassState = 0.0f;
+    }
+    left.recoverLines();
+    right.recoverLines();
+}

@@ -1,0 +1,4 @@
+#pragma once
+
+// Stored by presets and host sessions: never change it.
+constexpr const char* kPluginUri = "https://plonkbrett.org/plugins/plonkbrett-streuwolke";
