@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages listed in tools/deps/*.txt (one name a line,
+# '#' starts a comment) that are not installed yet. Needs root for apt-get;
+# does nothing, and needs nothing, when all are there already.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+
+mapfile -t wanted < <(cat "$here"/deps/*.txt | sed -e 's/#.*//' -e 's/[[:space:]]//g' | grep -v '^$' | sort -u)
+
+missing=()
+for pkg in "${wanted[@]}"; do
+    status="$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)"
+    [[ "$status" == installed ]] || missing+=("$pkg")
+done
+
+if ((${#missing[@]} == 0)); then
+    echo "install-deps: all ${#wanted[@]} packages present"
+    exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+if [[ "$(id -u)" != 0 ]]; then
+    echo "install-deps: run as root (apt-get) to install: ${missing[*]}" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${missing[@]}"
