@@ -1,0 +1,109 @@
+// Shared pieces of the unit tests: an instance wired like instantiate wires
+// it, and a guard that parks whatever sits at the log path during a test.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "log/Log.h"
+#include "plugin/PluginInstance.h"
+
+// Natural control values: the construction state of the engine, mix at 50 %.
+constexpr float kDefaults[kPortCount] = {0, 0, 0, 50, 4, 300, 2, 100, 0, 0, 20, 12000, 0, 0, 0.1f, 1.1f};
+constexpr uint32_t kMaxBlock = 512;
+constexpr float kSentinel = 12345.0f;
+
+// Instance and engine as instantiate builds them, plus the host's buffers.
+// About 1 MB: always on the heap.
+struct Rig {
+    PluginInstance self;
+    Engine engine;
+    float control[kPortCount];
+    float in[kMaxBlock], left[kMaxBlock], right[kMaxBlock];
+
+    explicit Rig(double rate = 48000.0)
+    {
+        self.engine = &engine;
+        self.sampleRate = rate;
+        engine.setSampleRate(static_cast<float>(rate));
+        CachedControl* cached[kPortCount] = {nullptr, nullptr, nullptr, nullptr, &self.lineCount, nullptr,
+            &self.minDistance, &self.maxDistance, &self.spread, &self.parallel, &self.lowCut, &self.highCut,
+            &self.depthMin, &self.depthMax, &self.rateMin, &self.rateMax};
+        for (uint32_t p = 0; p < kPortCount; ++p) {
+            control[p] = kDefaults[p];
+            if (cached[p])
+                cached[p]->port = &control[p];
+        }
+        self.mixPort = &control[kPortMix];
+        self.decayPort = &control[kPortDecay];
+        self.input = in;
+        self.outputLeft = left;
+        self.outputRight = right;
+        for (uint32_t j = 0; j < kMaxBlock; ++j)
+            in[j] = 0.5f * std::sin(0.05f * static_cast<float>(j));
+        fillSentinels();
+    }
+    void fillSentinels() { std::fill(left, left + kMaxBlock, kSentinel), std::fill(right, right + kMaxBlock, kSentinel); }
+    void run(uint32_t frames) { runBlock(self, frames); }
+};
+
+inline std::unique_ptr<Rig> makeRig(double rate = 48000.0) { return std::make_unique<Rig>(rate); }
+
+inline std::string readFile(const char* path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+inline bool pathExists(const char* path)
+{
+    struct stat st;
+    return lstat(path, &st) == 0;
+}
+
+// Moves whatever is at the log path aside (file, link, anything) for the
+// test's lifetime and puts it back afterwards; the log level ends at 0.
+class LogFileGuard {
+public:
+    LogFileGuard() : saved_(std::string(kLogPath) + ".units-saved." + std::to_string(getpid()))
+    {
+        moved_ = std::rename(kLogPath, saved_.c_str()) == 0;
+        g_logLevel = 0;
+    }
+    ~LogFileGuard()
+    {
+        unlink(kLogPath);
+        if (moved_)
+            std::rename(saved_.c_str(), kLogPath);
+        g_logLevel = 0;
+    }
+    // A log file with this text, then the level read from it as instantiate does.
+    void enable(const std::string& text)
+    {
+        std::ofstream(kLogPath) << text;
+        readLogLevel();
+    }
+    static int countLines(const std::string& what)
+    {
+        std::istringstream text(readFile(kLogPath));
+        int n = 0;
+        for (std::string line; std::getline(text, line);)
+            n += line == what;
+        return n;
+    }
+
+private:
+    std::string saved_;
+    bool moved_ = false;
+};
