@@ -94,12 +94,13 @@ public:
         std::ofstream(kLogPath) << text;
         readLogLevel();
     }
-    static int countLines(const std::string& what)
+    // Lines equal to the text, or starting with it.
+    static int countLines(const std::string& what, bool prefix = false)
     {
         std::istringstream text(readFile(kLogPath));
         int n = 0;
         for (std::string line; std::getline(text, line);)
-            n += line == what;
+            n += prefix ? line.compare(0, what.size(), what) == 0 : line == what;
         return n;
     }
 

@@ -1,0 +1,222 @@
+// Controls: the length distribution, the modulation spread and the port
+// dispatch with its mappings and guards.
+#include "test_units.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const float kNaN = std::numeric_limits<float>::quiet_NaN();
+const float kInf = std::numeric_limits<float>::infinity();
+
+std::vector<uint64_t> pending(const LineBank& bank)
+{
+    std::vector<uint64_t> lengths;
+    for (const DelayLine& line : bank.lines)
+        lengths.push_back(line.pendingLength);
+    return lengths;
+}
+
+// Lines beyond the count were never asked: their requests stay 0.
+std::vector<uint64_t> padded(std::vector<uint64_t> lengths)
+{
+    lengths.resize(kMaxLines, 0);
+    return lengths;
+}
+
+TEST(Distribution, PrimeLengthsByBank)
+{
+    struct Case { float count, minM, maxM, spread; std::vector<uint64_t> left, right; };
+    const std::vector<uint64_t> four = {293, 5051, 9803, 14549};
+    const Case cases[] = {
+        {4, 2, 100, 0, four, four},
+        {6, 2, 100, 0, {293, 3163, 6007, 8849, 11699, 14549}, {293, 3163, 6007, 8849, 11699, 14549}},
+        {8, 2, 100, 0, {293, 2333, 4363, 6421, 8443, 10477, 12511, 14549},
+            {293, 2333, 4363, 6421, 8443, 10477, 12511, 14549}},
+        {2, 2, 100, 0, {293, 14549}, {293, 14549}},
+        {1, 2, 100, 0, {293}, {293}},
+        {4, 2, 100, 30, four, {251, 4793, 10289, 15999}},
+        {1, 2, 100, 30, {293}, {269}},
+        {4, 50, 10, 0, {7283, 5333, 3407, 1459}, {7283, 5333, 3407, 1459}},
+        {4, 0.7f, 0.7f, 0, {101, 101, 101, 101}, {101, 101, 101, 101}},
+        {4, 0, 0, 0, {101, 101, 101, 101}, {101, 101, 101, 101}},
+        {4, -5, -5, 0, {101, 101, 101, 101}, {101, 101, 101, 101}},
+        {4, 2, 1000, 0, {293, 15999, 15999, 15999}, {293, 15999, 15999, 15999}},
+        {1, 109.98969f, 0, 0, {15999}, {15999}},  // 15998.5 samples: 16001 is the next prime
+        {1, 109.932625f, 0, 0, {15991}, {15991}}, // 15990.2 samples: 15991 is prime
+        {1, 0.678563f, 0, 0, {101}, {101}},       // 98.7 samples
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.count << " lines, " << c.minM << ".." << c.maxM << " m, " << c.spread);
+        auto engine = std::make_unique<Engine>();
+        engine->setLineCount(c.count);
+        engine->setMinDistance(c.minM);
+        engine->setMaxDistance(c.maxM);
+        engine->setSpread(c.spread);
+        EXPECT_EQ(pending(engine->left), padded(c.left));
+        EXPECT_EQ(pending(engine->right), padded(c.right));
+        EXPECT_EQ(engine->right.spread, c.spread * 0.01f);
+        EXPECT_EQ(engine->left.spread, 0.0f);
+    }
+    EXPECT_EQ(nextPrime(15999), 16001u);
+    EXPECT_EQ(nextPrime(15991), 15991u);
+    EXPECT_EQ(nextPrime(99), 101u);
+}
+
+TEST(Distribution, EveryRedistributionLogsFourLinesPerLine)
+{
+    LogFileGuard guard;
+    guard.enable("1\n");
+    auto engine = std::make_unique<Engine>();
+    const std::string line = "fdbk: 0.000000 sz: 8000";
+    engine->setLineCount(4.0f);
+    EXPECT_EQ(LogFileGuard::countLines(line), 16);
+    engine->setLineCount(4.5f);  // same count: still redistributed
+    EXPECT_EQ(LogFileGuard::countLines(line), 32);
+    EXPECT_EQ(LogFileGuard::countLines("fdbk: ", true), 32);
+}
+
+TEST(Modulation, SpreadOverActiveLinesOnly)
+{
+    auto engine = std::make_unique<Engine>();
+    for (LineBank* bank : {&engine->left, &engine->right})
+        for (DelayLine& line : bank->lines)
+            line.lfoPhase = 0.25f, line.modDepth = -7.0f, line.lfoIncrement = -7.0f;
+    engine->setModDepthMin(0);
+    engine->setModDepthMax(100);
+    engine->setModRateMin(0.5f);
+    engine->setModRateMax(2.0f);
+    const float depths[] = {0, 50, 100, 150};
+    const float leftRates[] = {0.5f, 1.0f, 1.5f, 2.0f};
+    const float rightRates[] = {0.55f, 0.9666667f, 1.3833333f, 1.8f};
+    for (uint64_t k = 0; k < kMaxLines; ++k) {
+        SCOPED_TRACE(k);
+        for (const LineBank* bank : {&engine->left, &engine->right}) {
+            const DelayLine& line = bank->lines[k];
+            EXPECT_EQ(line.lfoPhase, 0.25f);
+            if (k >= 4) {
+                EXPECT_EQ(line.modDepth, -7.0f);
+                EXPECT_EQ(line.lfoIncrement, -7.0f);
+                continue;
+            }
+            const float rate = (bank == &engine->left ? leftRates : rightRates)[k];
+            EXPECT_FLOAT_EQ(line.modDepth, depths[k]);
+            EXPECT_FLOAT_EQ(line.lfoIncrement, rate * 4.1666666e-5f);
+        }
+    }
+    engine->setModDepthMin(10);
+    EXPECT_EQ(engine->left.lines[0].modDepth, 14.999999f);
+}
+
+// A port and one engine field it writes, poked to a value no port gives.
+struct Probe {
+    uint32_t port;
+    void (*poke)(Engine&);
+    bool (*poked)(const Engine&);
+};
+#define PROBE(port, field, value) \
+    Probe { port, [](Engine& e) { e.field = value; }, [](const Engine& e) { return e.field == value; } }
+const Probe kProbes[] = {PROBE(4, left.count, 7u), PROBE(6, right.minDistance, 77.0f),
+    PROBE(7, left.maxDistance, 77.0f), PROBE(8, right.spread, 0.77f), PROBE(9, right.parallel, true),
+    PROBE(10, inputHighpassCoef, 0.77f), PROBE(11, inputLowpassCoef, 0.77f), PROBE(12, right.modDepthMin, 0.77f),
+    PROBE(13, left.modDepthMax, 0.77f), PROBE(14, right.modRateMin, 7.7f), PROBE(15, left.modRateMax, 7.7f)};
+
+TEST(Dispatch, FirstRunAppliesEveryPortAndLaterRunsOnlyChangedOnes)
+{
+    for (const Probe& probe : kProbes) {
+        SCOPED_TRACE(probe.port);
+        auto rig = makeRig();
+        probe.poke(rig->engine);
+        rig->run(0);
+        EXPECT_FALSE(probe.poked(rig->engine));
+        probe.poke(rig->engine);
+        rig->run(0);
+        EXPECT_TRUE(probe.poked(rig->engine));
+    }
+}
+
+TEST(Dispatch, NaNLeavesTheEngineAsItWas)
+{
+    auto rig = makeRig();
+    rig->run(16);
+    std::vector<unsigned char> before(sizeof(Engine));
+    for (uint32_t port = kPortMix; port < kPortCount; ++port) {
+        SCOPED_TRACE(port);
+        const ParamRamp mix = rig->self.mixRamp, decay = rig->self.decayRamp;
+        std::memcpy(before.data(), &rig->engine, sizeof(Engine));
+        rig->control[port] = kNaN;
+        rig->run(0);
+        EXPECT_EQ(std::memcmp(before.data(), &rig->engine, sizeof(Engine)), 0);
+        EXPECT_EQ(rig->self.mixRamp.target, mix.target);
+        EXPECT_EQ(rig->self.decayRamp.target, decay.target);
+        rig->control[port] = kDefaults[port];
+    }
+}
+
+TEST(Dispatch, PortMappings)
+{
+    auto rig = makeRig(44100);
+    Engine& e = rig->engine;
+    auto set = [&](uint32_t port, float value) { rig->control[port] = value, rig->run(0); };
+    const std::pair<float, uint64_t> counts[] = {{0, 1}, {0.5f, 1}, {-3, 1}, {2.9f, 2}, {9, 8}, {1000, 8}, {kInf, 8}};
+    for (const auto& [value, count] : counts) {
+        set(kPortLines, value);
+        EXPECT_EQ(e.left.count, count) << value;
+        EXPECT_EQ(e.right.count, count) << value;
+    }
+    const std::pair<float, float> mixes[] = {{50, -2.2351742e-8f}, {100, 0.99999994f}, {150, 0.99999994f}, {-20, -1.0f}, {0, -1.0f}};
+    for (const auto& [value, target] : mixes) {
+        set(kPortMix, value);
+        EXPECT_EQ(rig->self.mixRamp.target, target) << value;
+    }
+    set(kPortParallel, 0.5f);
+    EXPECT_TRUE(e.left.parallel && e.right.parallel);
+    set(kPortParallel, 0.0f);
+    EXPECT_FALSE(e.left.parallel || e.right.parallel);
+    for (float rate : {0.1f, 0.2f, 0.1f}) {
+        set(kPortRateMin, rate);
+        EXPECT_EQ(e.right.modRateMin, rate == 0.1f ? 0.11f : 0.22f);
+    }
+    set(kPortLowCut, 40);
+    EXPECT_NEAR(e.inputHighpassCoef, 0.9947777f, 1e-7);
+    for (float below : {-5.0f, -1e30f, -kInf}) {
+        set(kPortLowCut, below);
+        set(kPortHighCut, below);
+        EXPECT_EQ(e.inputHighpassCoef, 1.0f) << below;
+        EXPECT_EQ(e.inputLowpassCoef, 1.0f) << below;
+    }
+}
+
+TEST(Dispatch, CountAndDepthInOneCallSpreadTheNewRangeOverTheNewCount)
+{
+    auto rig = makeRig();
+    rig->run(0);
+    rig->control[kPortLines] = 8;
+    rig->control[kPortDepthMin] = 50;
+    rig->run(0);
+    for (uint64_t k = 0; k < kMaxLines; ++k)
+        for (const LineBank* bank : {&rig->engine.left, &rig->engine.right})
+            EXPECT_NEAR(bank->lines[k].modDepth, 75.0f * (1.0f - k / 7.0f), 1e-4) << k;
+}
+
+TEST(Dispatch, ModulationStaysWithinWhatTheLineCanRead)
+{
+    for (uint32_t port = kPortDepthMin; port <= kPortRateMax; ++port) {
+        for (float value : {kInf, -kInf, 1e30f, -1e30f, 1e6f}) {
+            SCOPED_TRACE(testing::Message() << "port " << port << " = " << value);
+            auto rig = makeRig();
+            rig->control[kPortLines] = 8;
+            rig->control[port] = value;
+            rig->run(0);
+            for (const LineBank* bank : {&rig->engine.left, &rig->engine.right}) {
+                for (const DelayLine& line : bank->lines) {
+                    EXPECT_TRUE(line.modDepth >= 0.0f && 1.0f + 2.0f * line.modDepth < 16000.0f) << line.modDepth;
+                    EXPECT_TRUE(line.lfoIncrement >= 0.0f && line.lfoIncrement < 2.0f) << line.lfoIncrement;
+                }
+            }
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,146 @@
+// The delay line: ring edges, the steady delay, length changes and the
+// feedback formula with its log line.
+#include "test_units.h"
+
+#include <vector>
+
+namespace {
+
+// A line in steady state: no modulation, no feedback, an integral read
+// pointer `length` - 1 slots behind the write index (the recorded length
+// counts the write index after its advance).
+std::unique_ptr<DelayLine> steadyLine(uint64_t length, uint64_t writeIndex = 1000)
+{
+    auto line = std::make_unique<DelayLine>();
+    line->writeIndex = writeIndex;
+    line->readPos = static_cast<float>((writeIndex + kRingSize - (length - 1)) % kRingSize);
+    line->length = length;
+    line->modDepth = 0.0f;
+    line->lfoIncrement = 0.0f;
+    return line;
+}
+
+std::string feedbackLine(float g, uint64_t length)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "fdbk: %f sz: %d", static_cast<double>(g), static_cast<int>(length));
+    return text;
+}
+
+TEST(Line, GuardSlotsMirrorTheFirstFiveSlots)
+{
+    for (uint64_t w : {0u, 1u, 4u, 5u, 6u, 15999u}) {
+        SCOPED_TRACE(w);
+        auto line = steadyLine(100, w);
+        line->tick(1.0f);
+        const float written = line->buffer[w];
+        EXPECT_NE(written, 0.0f);
+        for (uint64_t g = 0; g < kGuardSlots; ++g)
+            EXPECT_EQ(line->buffer[kRingSize + g], g == w ? written : 0.0f) << g;
+        EXPECT_EQ(line->writeIndex, (w + 1) % kRingSize);
+    }
+}
+
+TEST(Line, ReadPointerAndPhaseWrapExactly)
+{
+    auto line = steadyLine(100);
+    line->readPos = 15999.0f;  // read point 15999 + 1 lands on 16000, which is slot 0
+    line->buffer[2] = 1.0f;    // the centre slot of the six read from slot 0
+    line->lfoPhase = 0.75f;
+    line->lfoIncrement = 0.25f;
+    EXPECT_EQ(line->tick(0.0f), 0.55f);
+    EXPECT_EQ(line->readPos, 0.0f);
+    EXPECT_EQ(line->lfoPhase, -1.0f);
+}
+
+TEST(Line, SteadyDelayIsLengthLessFourLessModulation)
+{
+    struct Case { uint64_t length; float depth; size_t peak; };
+    for (const Case& c : {Case{100, 0, 96}, Case{100, 10, 86}, Case{1000, 0, 996}, Case{1000, 100, 896}}) {
+        SCOPED_TRACE(c.length + c.depth);
+        auto line = steadyLine(c.length);
+        line->modDepth = c.depth;  // phase stays 0: an offset of exactly modDepth
+        std::vector<float> out;
+        for (uint64_t n = 0; n < 2 * c.length; ++n)
+            out.push_back(std::fabs(line->tick(n == 0 ? 1.0f : 0.0f)));
+        EXPECT_EQ(static_cast<size_t>(std::max_element(out.begin(), out.end()) - out.begin()), c.peak);
+    }
+}
+
+class LineLog : public testing::Test {
+protected:
+    void SetUp() override { guard_.enable("1\n"); }
+    LogFileGuard guard_;
+};
+
+TEST_F(LineLog, LengthChangeEndsOnTargetAndLogsOnce)
+{
+    struct Case { uint64_t to; std::vector<uint64_t> later; uint64_t final; int lines; };
+    const Case cases[] = {
+        {210, {}, 210, 1},          // grow
+        {150, {}, 150, 1},          // shrink
+        {210, {220, 230}, 230, 2},  // requests during a change wait; the last one wins
+        {210, {210}, 210, 1},       // a request for the length reached is dropped
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.to * 1000 + c.final);
+        guard_.enable("1\n");
+        auto line = steadyLine(200);
+        line->requestLength(c.to);
+        EXPECT_EQ(line->pendingLength, c.to);
+        line->tick(0.0f);
+        EXPECT_TRUE(line->resizing);
+        EXPECT_EQ(line->readSpeed, c.to > 200 ? 0.9f : 1.11f);
+        EXPECT_EQ(line->pendingLength, 0u);
+        for (int n = 0; n < 20; ++n)
+            line->tick(0.0f);
+        for (uint64_t request : c.later)
+            line->requestLength(request);
+        bool resumed = false;
+        for (int n = 0; n < 5000 && line->resizing; ++n) {
+            line->tick(0.0f);
+            if (!line->resizing && !resumed && !c.later.empty()) {
+                resumed = true;
+                EXPECT_EQ(line->length, c.to);
+                EXPECT_EQ(line->pendingLength, c.later.back());  // the ending step leaves it
+                line->tick(0.0f);
+                EXPECT_EQ(line->pendingLength, 0u);
+            }
+        }
+        ASSERT_FALSE(line->resizing);
+        for (int n = 0; n < 2000; ++n)
+            line->tick(0.0f);
+        EXPECT_FALSE(line->resizing);
+        EXPECT_EQ(line->length, c.final);
+        EXPECT_EQ(line->readSpeed, 1.0f);
+        EXPECT_NEAR(line->feedback, std::pow(0.001, c.final / 4800.0), 1e-6);
+        EXPECT_EQ(LogFileGuard::countLines(feedbackLine(line->feedback, c.final)), 1);
+        EXPECT_EQ(LogFileGuard::countLines("fdbk: ", true), c.lines);
+    }
+}
+
+TEST_F(LineLog, FeedbackFromDecayTime)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case { float decayMs; uint64_t length; double g; double tolerance; const char* text; };
+    const Case cases[] = {
+        {300, 8000, 0.021544347, 1e-7, "fdbk: 0.021544 sz: 8000"},
+        {1000, 8000, 0.316227766, 1e-6, "fdbk: 0.316228 sz: 8000"},
+        {10, 293, 0.014748573, 1e-7, "fdbk: 0.014749 sz: 293"},
+        {10, 8000, 0, 0, "fdbk: 0.000000 sz: 8000"},
+        {0, 8000, 0, 0, "fdbk: 0.000000 sz: 8000"},
+        {-300, 8000, 0.99999f, 0, "fdbk: 0.999990 sz: 8000"},
+        {nan, 8000, 0, 0, "fdbk: 0.000000 sz: 8000"},
+    };
+    std::string expected = readFile(kLogPath);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        auto line = steadyLine(c.length);
+        line->updateFeedback(c.decayMs);
+        EXPECT_NEAR(line->feedback, c.g, c.tolerance);
+        expected += std::string(c.text) + "\n";
+        EXPECT_EQ(readFile(kLogPath), expected);
+    }
+}
+
+} // namespace
