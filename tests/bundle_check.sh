@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# One check of the built bundle with the tools a packager or host uses.
+# Usage: bundle_check.sh validate|exports|needed|lv2info BUNDLE_DIR LIBRARY
+set -uo pipefail
+check="$1" bundle="$2" library="$3"
+uri=https://plonkbrett.org/plugins/plonkbrett-streuwolke
+
+fail() { echo "FAIL: $*"; exit 1; }
+
+case "$check" in
+validate)
+    # Every Turtle file of the bundle, against the installed LV2 vocabulary.
+    # Debian's core bundle lacks a file that the script names; that notice
+    # is the only stderr line allowed.
+    out="$(lv2_validate "$bundle"/*.ttl 2>&1)" || fail "lv2_validate exited non-zero:"$'\n'"$out"
+    echo "$out"
+    rest="$(grep -v '^Skipping file /usr/lib/lv2/' <<<"$out")"
+    grep -qx 'Found 0 errors among [0-9]* files (checked [0-9]* restrictions)' <<<"$rest" \
+        || fail "no clean summary"
+    grep -qiE '^(error|warning)|: (error|warning)' <<<"$rest" && fail "lv2_validate reported a problem"
+    ;;
+exports)
+    syms="$(nm -D --defined-only "$library" | awk '{print $NF}')"
+    echo "$syms"
+    [[ "$syms" == lv2_descriptor ]] || fail "exports other than lv2_descriptor"
+    ;;
+needed)
+    needed="$(readelf -d "$library" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort)"
+    echo "$needed"
+    [[ "$needed" == $'libc.so.6\nlibm.so.6' ]] || fail "needs more than libc and libm"
+    ;;
+lv2info)
+    err="$(mktemp)"
+    trap 'rm -f "$err"' EXIT
+    out="$(lv2info "$uri" 2>"$err")" || fail "lv2info exited non-zero: $(cat "$err")"
+    echo "$out"
+    [[ ! -s "$err" ]] || fail "lv2info wrote to stderr: $(cat "$err")"
+    ports="$(grep -cE '^[[:space:]]*Port [0-9]+:$' <<<"$out")"
+    [[ "$ports" == 16 ]] || fail "lv2info lists $ports ports, not 16"
+    grep -q 'Class:[[:space:]]*Reverb Plugin' <<<"$out" || fail "not listed as a reverb"
+    ;;
+*)
+    fail "unknown check $check"
+    ;;
+esac
+echo "PASS: $check"
