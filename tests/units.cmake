@@ -1,6 +1,6 @@
 # Unit tests that link the engine and the plug-in glue directly.
 find_package(GTest REQUIRED)
-foreach(name spine line controls)
+foreach(name spine line controls run)
   add_executable(units_${name} ${CMAKE_CURRENT_SOURCE_DIR}/test_${name}.cpp)
   target_link_libraries(units_${name} PRIVATE streuwolke_plugin GTest::gtest_main)
   add_test(NAME units_${name} COMMAND units_${name})

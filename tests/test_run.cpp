@@ -1,0 +1,145 @@
+// The run cycle: sub-blocks, the two ramps and the mix gains; and hostile
+// control values thrown at a running instance.
+#include "test_units.h"
+
+#include <functional>
+#include <random>
+
+namespace {
+
+void expectAllLinesDecay(const Engine& e, float ms)
+{
+    for (const LineBank* bank : {&e.left, &e.right}) {
+        EXPECT_EQ(bank->decayMs, ms);
+        for (const DelayLine& line : bank->lines)
+            EXPECT_EQ(line.decayMs, ms);
+    }
+}
+
+TEST(Run, EmptyBlockAppliesPortsAndStepsNoRamp)
+{
+    auto rig = makeRig();
+    rig->run(0);
+    EXPECT_EQ(std::count(rig->left, rig->left + kMaxBlock, kSentinel), kMaxBlock);
+    EXPECT_EQ(std::count(rig->right, rig->right + kMaxBlock, kSentinel), kMaxBlock);
+    EXPECT_EQ(rig->engine.left.lines[0].pendingLength, 293u);
+    EXPECT_EQ(rig->self.mixRamp.counter, 0u);
+    EXPECT_EQ(rig->self.mixRamp.current, 0.9999f * 0.39999998f);
+    EXPECT_EQ(rig->self.decayRamp.current, 0.9999f * 300.0f);
+    EXPECT_EQ(rig->engine.dryGain, 1.0f);
+    EXPECT_EQ(rig->engine.left.decayMs, 10.0f);  // no decay step either
+    EXPECT_EQ(rig->engine.right.decayMs, 10.0f);
+}
+
+TEST(Run, SubBlocksWriteExactlyTheFramesAndStepTheRamps)
+{
+    auto rig = makeRig();  // mix at 50 from the first call
+    rig->run(20);
+    for (uint32_t j = 0; j < kMaxBlock; ++j) {
+        EXPECT_EQ(rig->left[j] == kSentinel, j >= 20) << j;
+        EXPECT_EQ(rig->right[j] == kSentinel, j >= 20) << j;
+    }
+    EXPECT_EQ(rig->self.mixRamp.counter, 2u);  // two sub-blocks, no mix step yet
+    EXPECT_EQ(rig->engine.dryGain, 1.0f);
+    EXPECT_EQ(rig->engine.wetGain, 1.0f);
+    expectAllLinesDecay(rig->engine, 300.0f);  // the first sub-block's decay step
+
+    rig->run(16);  // the third sub-block lands the mix on its target at once
+    EXPECT_EQ(rig->engine.mix, -2.2351742e-8f);
+    EXPECT_NEAR(rig->engine.dryGain, 0.70710677f, 1e-6);
+    EXPECT_NEAR(rig->engine.wetGain, 0.70710677f, 1e-6);
+
+    rig->control[kPortDecay] = 1000;
+    for (float ms : {500.0f, 700.0f, 900.0f, 1000.0f, 1000.0f}) {
+        rig->run(16);
+        expectAllLinesDecay(rig->engine, ms);
+    }
+}
+
+TEST(Run, MixGainsAreEqualPowerOnceSettled)
+{
+    struct Case { float port, dry, wet; };
+    for (const Case& c : {Case{0, 1, 0}, Case{50, 0.70710677f, 0.70710677f}, Case{100, 0, 1}}) {
+        auto rig = makeRig();
+        rig->control[kPortMix] = c.port;
+        rig->run(9 * 16);
+        const float dry = rig->engine.dryGain, wet = rig->engine.wetGain;
+        EXPECT_NEAR(dry, c.dry, 1e-6) << c.port;
+        EXPECT_NEAR(wet, c.wet, 1e-6) << c.port;
+        EXPECT_NEAR(dry * dry + wet * wet, 1.0f, 1e-6) << c.port;
+    }
+}
+
+// The first broken invariant of a running instance, or "".
+std::string brokenInvariant(const Rig& rig, uint32_t frames)
+{
+    std::ostringstream why;
+    auto say = [&](const auto&... parts) { return ((why << parts), ..., why).str(); };
+    for (uint32_t j = 0; j < frames; ++j)
+        if (!std::isfinite(rig.left[j]) || !std::isfinite(rig.right[j]))
+            return say("output ", j, ": ", rig.left[j], ", ", rig.right[j]);
+    const Engine& e = rig.engine;
+    for (float v : {e.dryGain, e.wetGain, e.inputHighpassState, e.inputLowpassState})
+        if (!std::isfinite(v))
+            return say("engine value ", v);
+    for (const LineBank* bank : {&e.left, &e.right}) {
+        if (bank->count < 1 || bank->count > kMaxLines)
+            return say("count ", bank->count);
+        for (const DelayLine& l : bank->lines) {
+            why << "line " << (&l - bank->lines) << ": read " << l.readPos << " write " << l.writeIndex << " depth "
+                << l.modDepth << " inc " << l.lfoIncrement << " phase " << l.lfoPhase << " g " << l.feedback
+                << " length " << l.length << " pending " << l.pendingLength;
+            const bool ok = l.readPos >= 0.0f && l.readPos < 16000.0f && l.writeIndex < kRingSize &&
+                l.modDepth >= 0.0f && 1.0f + 2.0f * l.modDepth < 16000.0f && l.lfoIncrement >= 0.0f &&
+                l.lfoIncrement < 2.0f && l.lfoPhase >= -1.0f && l.lfoPhase <= 1.0f &&
+                std::fabs(l.feedback) <= 0.99999f && l.length >= 1 && l.length <= kRingSize &&
+                (l.pendingLength == 0 || (l.pendingLength >= 101 && l.pendingLength <= 15999)) &&
+                std::isfinite(l.lowpassState) && std::isfinite(l.highpassState);
+            if (!ok)
+                return why.str();
+            why.str("");
+        }
+    }
+    return "";
+}
+
+TEST(Hostile, ControlValuesNeverBreakTheEngine)
+{
+    const float inf = std::numeric_limits<float>::infinity();
+    const float hostile[] = {std::numeric_limits<float>::quiet_NaN(), inf, -inf, 1e30f, -1e30f};
+    std::mt19937 random(20240607);
+    auto pick = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+    const uint32_t edges[] = {0, 1, 15, 16, 17};
+    auto blockSize = [&] { return pick(2) ? edges[pick(5)] : 1 + pick(kMaxBlock); };
+
+    auto rig = makeRig();
+    auto runBlocks = [&](int blocks, const std::function<void()>& setPorts) {
+        for (int b = 0; b < blocks; ++b) {
+            setPorts();
+            const uint32_t frames = blockSize();
+            rig->run(frames);
+            const std::string broken = brokenInvariant(*rig, frames);
+            if (!broken.empty())
+                return broken + " at block " + std::to_string(b);
+        }
+        return std::string();
+    };
+
+    for (uint32_t port = kPortMix; port < kPortCount; ++port)
+        for (float value : hostile) {
+            rig->control[port] = value;
+            ASSERT_EQ(runBlocks(40, [] {}), "") << "port " << port << " = " << value;
+            rig->control[port] = kDefaults[port];
+        }
+    // All ports at once: hostile values mixed with ordinary ones on every block.
+    ASSERT_EQ(runBlocks(3000, [&] {
+        for (uint32_t port = kPortMix; port < kPortCount; ++port)
+            rig->control[port] = pick(2) ? hostile[pick(5)] : static_cast<float>(pick(1000)) / 10.0f;
+    }), "");
+    for (const LineBank* bank : {&rig->engine.left, &rig->engine.right})
+        for (const DelayLine& line : bank->lines)
+            EXPECT_TRUE(std::all_of(line.buffer, line.buffer + kRingSize + kGuardSlots,
+                [](float v) { return std::isfinite(v); }));
+}
+
+} // namespace
