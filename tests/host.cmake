@@ -18,8 +18,10 @@ add_executable(test_lilv ${CMAKE_CURRENT_LIST_DIR}/test_lilv.cpp)
 target_link_libraries(test_lilv PRIVATE PkgConfig::LILV PkgConfig::LV2 GTest::gtest_main ${CMAKE_DL_LIBS})
 target_include_directories(test_lilv PRIVATE ${PROJECT_SOURCE_DIR})
 add_dependencies(test_lilv plonkbrett-streuwolke)
+# Every instance reads the log switch at creation and would write into a log
+# that another test is checking, hence the lock.
 gtest_discover_tests(test_lilv DISCOVERY_MODE PRE_TEST
-  PROPERTIES ENVIRONMENT "LV2_PATH=${STREUWOLKE_TEST_LV2_PATH}")
+  PROPERTIES ENVIRONMENT "LV2_PATH=${STREUWOLKE_TEST_LV2_PATH}" RESOURCE_LOCK logfile)
 
 # The bundle through lv2_validate, binutils and lv2info. The library's
 # dependencies are only checked in plain builds: the sanitizers add their own.
