@@ -15,6 +15,7 @@ bash tools/install-deps.sh || { echo "test.sh: installing packages failed" >&2; 
 
 total_passed=0
 total_failed=0
+total_skipped=0
 failures=()
 summaries=()
 start=$SECONDS
@@ -43,17 +44,19 @@ stage() {
     echo "=== $name: ctest $*"
     (cd "$root/$dir" && ctest -j2 --output-on-failure "$@" "${extra[@]}") 2>&1 | tee "$root/$log"
     local rc=${PIPESTATUS[0]}
-    local line passed=0 failed=0
+    local line passed=0 failed=0 skipped
+    skipped="$(grep -cE 'Test +#[0-9]+: .*\*\*\*Skipped' "$root/$log")"
     line="$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$root/$log" | tail -n 1)"
     if [[ -n "$line" ]]; then
         failed="$(sed -E 's/.* ([0-9]+) tests? failed out of.*/\1/' <<<"$line")"
-        passed=$(( $(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line") - failed ))
+        passed=$(( $(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line") - failed - skipped ))
     else
         line="ctest printed no summary"
         ((rc == 0)) && rc=1
     fi
     total_passed=$((total_passed + passed))
     total_failed=$((total_failed + failed))
+    total_skipped=$((total_skipped + skipped))
     ((rc != 0)) && failures+=("$name: ctest exit $rc")
     summaries+=("$name: $line ($((SECONDS - t0)) s)")
 }
@@ -69,5 +72,5 @@ printf '  %s\n' "${summaries[@]}"
 if ((${#failures[@]})); then
     printf 'FAILED: %s\n' "${failures[@]}"
 fi
-echo "tests: $total_passed passed, $total_failed failed"
+echo "tests: $total_passed passed, $total_failed failed, $total_skipped skipped"
 ((${#failures[@]} == 0 && total_failed == 0 && total_passed > 0))
