@@ -1,0 +1,300 @@
+// streuwolke-render: runs a sound file through the plug-in and keeps the
+// reverb tail that a frame-by-frame host would cut off at the input's end.
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include <sndfile.h>
+
+#include "Host.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: streuwolke-render IN OUT [--preset NAME] [--set SYMBOL=VALUE ...] [--tail SECONDS|auto]\n"
+    "                         [--block N] [--settle SECONDS] [--bundle DIR]\n"
+    "       streuwolke-render --list [--bundle DIR]\n"
+    "\n"
+    "Renders the (mono, or mixed down to mono) input at its own sample rate into a\n"
+    "stereo 32-bit float WAV. Controls start at their defaults; --preset sets every\n"
+    "control but the mix; --set overrides single controls after the preset.\n"
+    "  --tail     time rendered after the input's end; auto (the default) stops once\n"
+    "             the output has stayed below -90 dBFS for 0.5 s, after 60 s at most\n"
+    "  --block    frames per run call (default 256)\n"
+    "  --settle   silence run through the plug-in and dropped before the input, so\n"
+    "             the delay lines have glided to their lengths (default 3.5 s, at\n"
+    "             least 170000 frames); 0 starts like a freshly loaded plug-in\n"
+    "  --bundle   the plug-in bundle folder; otherwise LV2_PATH, the bundle beside\n"
+    "             this program, or lilv's default search path\n";
+
+const double kQuietLevel = 3.1622777e-5; // -90 dBFS
+const double kQuietSeconds = 0.5;
+const double kTailLimitSeconds = 60.0;
+const size_t kMinSettleFrames = 170000;  // longest first glide of a line, with margin
+
+// The temporary output, removed on an error or an interrupt.
+char g_tempPath[4096];
+
+void removeTempAndExit(int signal)
+{
+    if (g_tempPath[0])
+        unlink(g_tempPath);
+    _exit(128 + signal);
+}
+
+double parseNumber(const std::string& text, const std::string& what)
+{
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end || errno || !std::isfinite(v))
+        throw std::runtime_error("'" + text + "' is not a number for " + what);
+    return v;
+}
+
+struct Options {
+    std::string in, out, preset, bundle;
+    std::vector<std::pair<std::string, std::string>> sets;
+    double tail = -1.0; // < 0: auto
+    double settle = -1.0; // < 0: default
+    uint32_t block = 256;
+    bool list = false;
+};
+
+Options parseArguments(int argc, char** argv)
+{
+    Options o;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                throw std::runtime_error(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (arg == "--list") {
+            o.list = true;
+        } else if (arg == "--preset") {
+            o.preset = value();
+        } else if (arg == "--bundle") {
+            o.bundle = value();
+        } else if (arg == "--set") {
+            const std::string s = value();
+            const size_t eq = s.find('=');
+            if (eq == std::string::npos || eq == 0)
+                throw std::runtime_error("--set wants SYMBOL=VALUE, not '" + s + "'");
+            o.sets.emplace_back(s.substr(0, eq), s.substr(eq + 1));
+        } else if (arg == "--tail") {
+            const std::string s = value();
+            o.tail = s == "auto" ? -1.0 : parseNumber(s, "--tail");
+            if (s != "auto" && (o.tail < 0 || o.tail > 3600))
+                throw std::runtime_error("--tail must lie in 0..3600 seconds");
+        } else if (arg == "--settle") {
+            o.settle = parseNumber(value(), "--settle");
+            if (o.settle < 0 || o.settle > 60)
+                throw std::runtime_error("--settle must lie in 0..60 seconds");
+        } else if (arg == "--block") {
+            const double b = parseNumber(value(), "--block");
+            if (b < 1 || b > 65536 || b != std::floor(b))
+                throw std::runtime_error("--block must be a whole number in 1..65536");
+            o.block = uint32_t(b);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw std::runtime_error("unknown option " + arg + " (see --help)");
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (o.list && files.empty())
+        return o;
+    if (files.size() != 2)
+        throw std::runtime_error("expects IN and OUT files (see --help)");
+    o.in = files[0];
+    o.out = files[1];
+    return o;
+}
+
+void list(const Host& host)
+{
+    std::printf("Presets (--preset NAME, by label or the last part of the URI):\n");
+    for (const Preset& p : host.presets())
+        std::printf("  %-22s %s\n", p.uri.substr(p.uri.find_last_of("/#") + 1).c_str(), p.label.c_str());
+    std::printf("Controls (--set SYMBOL=VALUE):\n");
+    for (const Control& c : host.controls())
+        std::printf("  %-14s %9g .. %-9g default %-8g %s\n", c.symbol.c_str(), c.min, c.max, c.def,
+                    c.name.c_str());
+}
+
+std::vector<float> controlValues(Host& host, const Options& o)
+{
+    std::vector<float> values = host.defaults();
+    if (!o.preset.empty()) {
+        const Preset* preset = host.findPreset(o.preset);
+        if (!preset)
+            throw std::runtime_error("unknown preset '" + o.preset + "' (see --list)");
+        for (const auto& [position, value] : host.presetValues(*preset))
+            values[position] = value;
+    }
+    for (const auto& [symbol, text] : o.sets) {
+        const Control* c = host.findControl(symbol);
+        if (!c)
+            throw std::runtime_error("unknown control '" + symbol + "' (see --list)");
+        const double v = parseNumber(text, symbol);
+        if (v < c->min || v > c->max) {
+            char range[64];
+            std::snprintf(range, sizeof range, "%g..%g", c->min, c->max);
+            throw std::runtime_error("value " + text + " for " + symbol + " is outside " + range);
+        }
+        values[c - host.controls().data()] = float(v);
+    }
+    return values;
+}
+
+struct SoundFile {
+    SNDFILE* file = nullptr;
+    ~SoundFile()
+    {
+        if (file)
+            sf_close(file);
+    }
+};
+
+void renderFile(Host& host, const Options& o)
+{
+    const std::vector<float> controls = controlValues(host, o);
+
+    SF_INFO inInfo{};
+    SoundFile in;
+    in.file = sf_open(o.in.c_str(), SFM_READ, &inInfo);
+    if (!in.file)
+        throw std::runtime_error("cannot read " + o.in + ": " + sf_strerror(nullptr));
+    if (inInfo.samplerate <= 0 || inInfo.channels <= 0)
+        throw std::runtime_error("cannot read " + o.in + ": no audio");
+    const double rate = inInfo.samplerate;
+    const int channels = inInfo.channels;
+    if (channels > 1)
+        std::fprintf(stderr, "streuwolke-render: note: %s has %d channels, mixed down to mono\n",
+                     o.in.c_str(), channels);
+
+    // Write beside the target under a temporary name; rename when complete.
+    std::snprintf(g_tempPath, sizeof g_tempPath, "%s.partial-%d", o.out.c_str(), int(getpid()));
+    SF_INFO outInfo{};
+    outInfo.samplerate = inInfo.samplerate;
+    outInfo.channels = 2;
+    outInfo.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SoundFile out;
+    out.file = sf_open(g_tempPath, SFM_WRITE, &outInfo);
+    if (!out.file) {
+        g_tempPath[0] = '\0';
+        throw std::runtime_error("cannot write " + o.out + ": " + sf_strerror(nullptr));
+    }
+
+    Processor processor(host, rate, controls, o.block);
+    const size_t chunk = o.block * ((8192 + o.block - 1) / o.block);
+    std::vector<float> raw(chunk * channels), mono(chunk), left(chunk), right(chunk), both(2 * chunk);
+
+    const size_t settle = o.settle >= 0 ? size_t(std::llround(o.settle * rate))
+                                        : std::max(kMinSettleFrames, size_t(std::llround(3.5 * rate)));
+    for (size_t done = 0; done < settle; done += chunk) {
+        const size_t n = std::min(chunk, settle - done);
+        std::fill(mono.begin(), mono.end(), 0.0f);
+        processor.process(mono.data(), left.data(), right.data(), n);
+    }
+
+    const size_t quietFrames = size_t(kQuietSeconds * rate);
+    const size_t tailLimit = o.tail >= 0 ? size_t(std::llround(o.tail * rate))
+                                         : size_t(kTailLimitSeconds * rate);
+    const bool progress = inInfo.frames > 5 * inInfo.samplerate;
+    const bool terminal = isatty(STDERR_FILENO);
+    int shown = -1;
+    size_t quiet = 0, read = 0, tail = 0;
+    for (bool inputDone = false;;) {
+        size_t n = 0;
+        if (!inputDone) {
+            n = size_t(sf_readf_float(in.file, raw.data(), sf_count_t(chunk)));
+            if (sf_error(in.file))
+                throw std::runtime_error("cannot read " + o.in + ": " + sf_strerror(in.file));
+            for (size_t i = 0; i < n; ++i) {
+                float sum = 0.0f;
+                for (int c = 0; c < channels; ++c)
+                    sum += raw[i * channels + c];
+                mono[i] = channels == 1 ? sum : sum / float(channels);
+            }
+            read += n;
+            inputDone = n < chunk;
+        }
+        if (n < chunk) {
+            // After the input: silence, until the tail is long or quiet enough.
+            const bool autoTail = o.tail < 0;
+            if (tail >= tailLimit || (autoTail && quiet >= quietFrames)) {
+                if (autoTail && quiet < quietFrames)
+                    std::fprintf(stderr, "streuwolke-render: note: tail cut after %g s, still above -90 dBFS\n",
+                                 kTailLimitSeconds);
+                if (n == 0)
+                    break;
+            } else {
+                const size_t extra = std::min(chunk - n, tailLimit - tail);
+                std::fill(mono.begin() + n, mono.begin() + n + extra, 0.0f);
+                tail += extra;
+                n += extra;
+            }
+        }
+        processor.process(mono.data(), left.data(), right.data(), n);
+        for (size_t i = 0; i < n; ++i) {
+            both[2 * i] = left[i];
+            both[2 * i + 1] = right[i];
+            const bool loud = std::fabs(left[i]) >= kQuietLevel || std::fabs(right[i]) >= kQuietLevel;
+            quiet = loud ? 0 : quiet + 1;
+        }
+        if (sf_writef_float(out.file, both.data(), sf_count_t(n)) != sf_count_t(n))
+            throw std::runtime_error("cannot write " + o.out + ": " + sf_strerror(out.file));
+
+        if (progress) {
+            const int percent = int(100.0 * double(read) / double(inInfo.frames));
+            if (terminal && percent != shown)
+                std::fprintf(stderr, "\rrendering %s: %3d %%", o.in.c_str(), percent);
+            else if (!terminal && percent / 25 != shown / 25)
+                std::fprintf(stderr, "rendering %s: %d %%\n", o.in.c_str(), percent);
+            shown = percent;
+        }
+    }
+    if (progress && terminal)
+        std::fprintf(stderr, "\rrendering %s: done, %.1f s of tail\n", o.in.c_str(), double(tail) / rate);
+
+    sf_close(out.file);
+    out.file = nullptr;
+    if (std::rename(g_tempPath, o.out.c_str()) != 0)
+        throw std::runtime_error("cannot write " + o.out + ": " + std::strerror(errno));
+    g_tempPath[0] = '\0';
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::signal(SIGINT, removeTempAndExit);
+    std::signal(SIGTERM, removeTempAndExit);
+    try {
+        const Options o = parseArguments(argc, argv);
+        Host host(o.bundle);
+        if (o.list)
+            list(host);
+        else
+            renderFile(host, o);
+        return 0;
+    } catch (const std::exception& e) {
+        if (g_tempPath[0])
+            unlink(g_tempPath);
+        std::fprintf(stderr, "streuwolke-render: %s\n", e.what());
+        return 1;
+    }
+}
