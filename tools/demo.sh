@@ -1,30 +1,59 @@
 #!/usr/bin/env bash
-# Builds the plug-in, renders a short demo input through it and prints the
-# folder with the results. Usage: tools/demo.sh [OUTPUT_FOLDER]
+# Builds the plug-in and renders a short demo through the default settings
+# and every preset: for each a sound file, a spectrogram and a picture of the
+# impulse responses of both channels. Prints the folder with the results.
+#
+# Usage: tools/demo.sh [OUTPUT_FOLDER]   (default: out/demo)
+# The build goes to build/ (or $STREUWOLKE_BUILD).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-out="$(mkdir -p "${1:-$root/out/demo}" && cd "${1:-$root/out/demo}" && pwd)"
-build="$root/build"
-uri=https://plonkbrett.org/plugins/plonkbrett-streuwolke
+build="${STREUWOLKE_BUILD:-$root/build}"
+mkdir -p "${1:-$root/out/demo}"
+out="$(cd "${1:-$root/out/demo}" && pwd)"
 
-[[ -x "$root/tools/install-deps.sh" ]] && "$root/tools/install-deps.sh"
+if [[ -x "$root/tools/install-deps.sh" ]]; then
+    "$root/tools/install-deps.sh"
+fi
 cmake -S "$root" -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
+render="$build/streuwolke-render"
 
-# A few plucked notes and a spoken phrase at 48 kHz, peaking at -12 dBFS.
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
-notes=()
-for n in C3 E3 G3 C4; do
-    sox -R -n -r 48000 -c 1 -b 32 -e float "$tmp/$n.wav" synth 0.5 pluck "$n" fade 0 0.5 0.4
-    notes+=("$tmp/$n.wav")
-done
-espeak-ng -w "$tmp/speech22k.wav" "One, two, three. Plonkbrett Streuwolke."
-sox -R "$tmp/speech22k.wav" -r 48000 -b 32 -e float "$tmp/speech.wav" rate -v
-sox -R -n -r 48000 -c 1 -b 32 -e float "$tmp/gap.wav" trim 0 0.3
-sox -R "${notes[@]}" "$tmp/gap.wav" "$tmp/speech.wav" -b 32 -e float "$out/input.wav" norm -12
+sox=(sox -V1 -R)
+float=(-r 48000 -c 1 -b 32 -e float)
 
-LV2_PATH="$build" lv2apply -i "$out/input.wav" -o "$out/default.wav" "$uri"
-sox -R "$out/default.wav" -n spectrogram -o "$out/default.png" -t "default"
+# The input: four plucked notes, a pause and a spoken phrase, 48 kHz mono,
+# peaking at -12 dBFS. sox -R and espeak-ng make it the same on every run.
+notes=()
+for note in C3 E3 G3 C4; do
+    "${sox[@]}" -n "${float[@]}" "$tmp/$note.wav" synth 0.5 pluck "$note" fade 0 0.5 0.4
+    notes+=("$tmp/$note.wav")
+done
+"${sox[@]}" -n "${float[@]}" "$tmp/pause.wav" trim 0 0.3
+espeak-ng -w "$tmp/speech.wav" "One, two, three. Plonkbrett Streuwolke."
+"${sox[@]}" "$tmp/speech.wav" "${float[@]}" "$tmp/speech48k.wav" rate -v
+"${sox[@]}" "${notes[@]}" "$tmp/pause.wav" "$tmp/speech48k.wav" "${float[@]}" "$out/input.wav" norm -12
+# A one-sample impulse at 0 dBFS with a little silence after it.
+"${sox[@]}" -n "${float[@]}" "$tmp/impulse.wav" synth 1s square 1 pad 0 0.1
+
+# Each setting: the demo at the default mix, the impulse response wet only.
+picture() { # NAME LABEL RENDER-OPTIONS...
+    local name="$1" label="$2"
+    shift 2
+    "$render" "$out/input.wav" "$out/$name.wav" "$@"
+    "${sox[@]}" "$out/$name.wav" -n rate 32k spectrogram -x 800 -y 240 -z 100 \
+        -t "Streuwolke: $label (mix 50 %)" -c "plucks and speech at -12 dBFS" -o "$out/$name-spectrogram.png"
+    "$render" "$tmp/impulse.wav" "$out/$name-ir.wav" --set mix=100 "$@"
+    "$root/tools/plot_ir.sh" "$out/$name-ir.wav" "$out/$name-ir.png" \
+        "Streuwolke: $label, impulse responses (mix 100 %)"
+    echo "  $name"
+}
+
+echo "rendering into $out:"
+picture default "default settings"
+"$render" --list | sed -n '/^Presets/,/^Controls/p' | sed '1d;$d' | while read -r name label; do
+    picture "$name" "$label" --preset "$name"
+done
 echo "$out"

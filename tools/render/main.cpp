@@ -213,7 +213,7 @@ void renderFile(Host& host, const Options& o)
     const size_t quietFrames = size_t(kQuietSeconds * rate);
     const size_t tailLimit = o.tail >= 0 ? size_t(std::llround(o.tail * rate))
                                          : size_t(kTailLimitSeconds * rate);
-    const bool progress = inInfo.frames > 5 * inInfo.samplerate;
+    const bool progress = inInfo.frames > 10 * inInfo.samplerate;
     const bool terminal = isatty(STDERR_FILENO);
     int shown = -1;
     size_t quiet = 0, read = 0, tail = 0;
