@@ -1,0 +1,31 @@
+# Robustness in a real session: hostile audio, shared buffers, threads and
+# the real-time rules of run.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+function(streuwolke_robust_test name)
+  cmake_parse_arguments(arg "" "" "SOURCES;PROPERTIES" ${ARGN})
+  add_executable(${name} ${arg_SOURCES})
+  target_link_libraries(${name} PRIVATE GTest::gtest_main PkgConfig::LV2 ${CMAKE_DL_LIBS})
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  target_compile_definitions(${name} PRIVATE STREUWOLKE_MODULE="$<TARGET_FILE:plonkbrett-streuwolke>")
+  add_dependencies(${name} plonkbrett-streuwolke)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${arg_PROPERTIES})
+endfunction()
+
+streuwolke_robust_test(test_bad_audio SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_bad_audio.cpp)
+streuwolke_robust_test(test_aliasing SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_aliasing.cpp)
+
+# The sanitizers bring allocators of their own and trap system calls
+# themselves, so the real-time proof runs in the plain build only. The
+# executable exports its allocator so the loaded module's calls reach it.
+if(NOT STREUWOLKE_SANITIZE AND NOT STREUWOLKE_TSAN)
+  streuwolke_robust_test(test_rt_safety SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_rt_safety.cpp
+    PROPERTIES RESOURCE_LOCK logfile TIMEOUT 120)
+  set_target_properties(test_rt_safety PROPERTIES ENABLE_EXPORTS ON)
+endif()
+
+streuwolke_robust_test(test_threads SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_threads.cpp
+  PROPERTIES LABELS threads RESOURCE_LOCK logfile)
+find_package(Threads REQUIRED)
+target_link_libraries(test_threads PRIVATE Threads::Threads)

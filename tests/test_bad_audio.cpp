@@ -1,0 +1,124 @@
+// Hostile input samples: non-finite and huge values must neither poison the
+// network for the rest of the instance's life nor change what the rest of
+// the signal produces.
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <tuple>
+
+#include <gtest/gtest.h>
+
+#include "RobustHost.h"
+
+using namespace robust;
+
+namespace {
+
+constexpr size_t kBlock = 256;
+constexpr size_t kBurstStart = 9600 + 7;  // on no block or sub-block edge
+constexpr size_t kTail = 48000;           // one second of silence after the burst
+constexpr size_t kSubBlock = 16;
+
+using Burst = std::tuple<uint32_t, bool, float>;  // burst length, parallel, lines
+
+class BadAudio : public testing::TestWithParam<Burst> {
+protected:
+    // Noise, then `length` samples of `value`, then silence.
+    static std::vector<float> signal(float value, float noiseLevel = 0.5f)
+    {
+        const uint32_t length = std::get<0>(GetParam());
+        std::vector<float> input = whiteNoise(kBurstStart + length + kTail, noiseLevel, 7);
+        std::fill(input.begin() + kBurstStart, input.end(), 0.0f);
+        std::fill(input.begin() + kBurstStart, input.begin() + kBurstStart + length, value);
+        return input;
+    }
+
+    static Stereo process(const std::vector<float>& input)
+    {
+        Instance instance;
+        instance.controls[kMix] = 50;
+        instance.controls[kLines] = std::get<2>(GetParam());
+        instance.controls[kParallel] = std::get<1>(GetParam()) ? 1.0f : 0.0f;
+        instance.controls[kDepthMin] = 5;
+        instance.controls[kDepthMax] = 40;
+        instance.controls[kRateMin] = 0.3f;
+        instance.controls[kRateMax] = 2.0f;
+        return render(instance, input, kBlock);
+    }
+
+    static size_t burstEnd() { return kBurstStart + std::get<0>(GetParam()); }
+};
+
+bool sameBits(float a, float b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// A NaN or infinite sample reaches the outputs only through the dry term of
+// its own frame; the network sees silence in its place, so every other frame
+// is bit for bit what the same signal with zeros there gives.
+TEST_P(BadAudio, NonFiniteSamplesActAsSilence)
+{
+    const Stereo silent = process(signal(0.0f));
+    for (const float value : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                              -std::numeric_limits<float>::infinity()}) {
+        const Stereo out = process(signal(value));
+        for (size_t i = 0; i < out.left.size(); ++i) {
+            const bool inBurst = i >= kBurstStart && i < burstEnd();
+            if (inBurst) {
+                ASSERT_FALSE(std::isfinite(out.left[i]) || std::isfinite(out.right[i])) << value << " at " << i;
+            } else {
+                ASSERT_TRUE(sameBits(out.left[i], silent.left[i]) && sameBits(out.right[i], silent.right[i]))
+                    << value << " at frame " << i << ", burst " << kBurstStart << ".." << burstEnd();
+            }
+        }
+    }
+}
+
+// Input near 1e30 is finite and must pass untouched: scaled by 2^-100 it is
+// a sane signal, and scaling is exact in floating point, so the huge run is
+// that sane run times 2^100, frame for frame, decaying as it does.
+TEST_P(BadAudio, HugeFiniteInputBehavesAsScaledSaneInput)
+{
+    const float scale = std::ldexp(1.0f, 100);
+    std::vector<float> input = signal(1e30f / scale);
+    const Stereo sane = process(input);
+    for (float& x : input)
+        x *= scale;
+    const Stereo huge = process(input);
+    ASSERT_GT(std::fabs(huge.left[burstEnd() + 200]), 1e20f);
+    for (size_t i = 0; i < input.size(); ++i)
+        ASSERT_TRUE(sameBits(huge.left[i], sane.left[i] * scale) && sameBits(huge.right[i], sane.right[i] * scale))
+            << "frame " << i;
+}
+
+// 3e38 is finite but overflows inside the lines, possibly only when a ring
+// reads it back a line length later. Each overflow clears the lines it hit
+// at the end of its sub-block: no stretch of non-finite output outlasts one
+// sub-block, and the tail ends finite.
+TEST_P(BadAudio, OverflowInsideIsClearedWithinOneSubBlock)
+{
+    const Stereo out = process(signal(3e38f));
+    size_t lastBad = burstEnd(), stretches = 0;
+    for (const std::vector<float>* channel : {&out.left, &out.right}) {
+        size_t stretch = 0;
+        for (size_t i = burstEnd(); i < channel->size(); ++i) {
+            if (std::isfinite((*channel)[i])) {
+                stretch = 0;
+                continue;
+            }
+            stretches += stretch++ == 0;
+            lastBad = std::max(lastBad, i + 1);
+            ASSERT_LE(stretch, kSubBlock) << "frame " << i;
+        }
+    }
+    EXPECT_LT(lastBad, out.left.size() - kTail / 2);
+    std::printf("3e38 burst of %u, %s, %g lines: %zu non-finite stretches, the last ending %zu samples after the burst\n",
+                std::get<0>(GetParam()), std::get<1>(GetParam()) ? "parallel" : "series",
+                static_cast<double>(std::get<2>(GetParam())), stretches, lastBad - burstEnd());
+}
+
+INSTANTIATE_TEST_SUITE_P(Bursts, BadAudio,
+                         testing::Combine(testing::Values(1u, 1000u), testing::Bool(), testing::Values(1.0f, 8.0f)));
+
+} // namespace

@@ -1,0 +1,289 @@
+// run on the audio thread: no heap allocation, no free, and no system call
+// but the diagnostic log's own. Allocations are counted by replacing the
+// allocator in this executable (the loaded module's calls land here too);
+// system calls by a seccomp filter that traps every one of them in a child
+// process while it drives the instance.
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+#include <gtest/gtest.h>
+
+#include "RobustHost.h"
+
+using namespace robust;
+
+// ---- allocation counting ------------------------------------------------
+
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void* __libc_memalign(size_t, size_t);
+void __libc_free(void*);
+}
+
+namespace {
+std::atomic<bool> g_counting{false};
+std::atomic<long> g_allocations{0};
+std::atomic<long> g_frees{0};
+
+void* counted(void* p)
+{
+    if (g_counting.load(std::memory_order_relaxed))
+        g_allocations.fetch_add(1, std::memory_order_relaxed);
+    return p;
+}
+void countFree(void* p)
+{
+    if (p && g_counting.load(std::memory_order_relaxed))
+        g_frees.fetch_add(1, std::memory_order_relaxed);
+}
+} // namespace
+
+extern "C" {
+void* malloc(size_t n) { return counted(__libc_malloc(n)); }
+void* calloc(size_t n, size_t size) { return counted(__libc_calloc(n, size)); }
+void* realloc(void* p, size_t n) { return counted(__libc_realloc(p, n)); }
+void* memalign(size_t alignment, size_t n) { return counted(__libc_memalign(alignment, n)); }
+void* aligned_alloc(size_t alignment, size_t n) { return counted(__libc_memalign(alignment, n)); }
+int posix_memalign(void** out, size_t alignment, size_t n)
+{
+    *out = counted(__libc_memalign(alignment, n));
+    return *out ? 0 : ENOMEM;
+}
+void free(void* p)
+{
+    countFree(p);
+    __libc_free(p);
+}
+}
+
+void* operator new(size_t n)
+{
+    if (void* p = malloc(n ? n : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new[](size_t n) { return operator new(n); }
+void* operator new(size_t n, const std::nothrow_t&) noexcept { return malloc(n ? n : 1); }
+void* operator new[](size_t n, const std::nothrow_t&) noexcept { return malloc(n ? n : 1); }
+void* operator new(size_t n, std::align_val_t a)
+{
+    if (void* p = aligned_alloc(static_cast<size_t>(a), n ? n : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new[](size_t n, std::align_val_t a) { return operator new(n, a); }
+void operator delete(void* p) noexcept { free(p); }
+void operator delete[](void* p) noexcept { free(p); }
+void operator delete(void* p, size_t) noexcept { free(p); }
+void operator delete[](void* p, size_t) noexcept { free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { free(p); }
+void operator delete(void* p, size_t, std::align_val_t) noexcept { free(p); }
+void operator delete[](void* p, size_t, std::align_val_t) noexcept { free(p); }
+
+// ---- system call counting -----------------------------------------------
+
+namespace {
+
+#if defined(__x86_64__)
+
+// The signal handler repeats an admitted call with this sixth argument,
+// which no call of the plug-in uses, and the filter lets exactly those pass.
+constexpr uint64_t kPassMark = 0x600dca115eccf00dULL;
+
+// What the child reports to the test through shared memory.
+struct Report {
+    long allocations, frees, runs;
+    long calls[512];  // system calls made inside the window, by number
+    long forbidden;   // of those, calls outside the admitted set
+    long firstForbidden;
+};
+Report* g_report = nullptr;
+bool g_logAdmitted = false;
+long g_logFd = -1;
+
+// For each line the log opens its file, checks it (fstat, and geteuid for
+// the owner), writes the line and closes the file again.
+bool belongsToLog(long nr, const greg_t* reg)
+{
+    const auto text = [](greg_t address) { return reinterpret_cast<const char*>(address); };
+    switch (nr) {
+    case SYS_openat: return std::strcmp(text(reg[REG_RSI]), LogFile::kPath) == 0;
+    case SYS_open: return std::strcmp(text(reg[REG_RDI]), LogFile::kPath) == 0;
+    case SYS_geteuid: return true;
+    case SYS_fstat:
+    case SYS_newfstatat:
+    case SYS_close: return reg[REG_RDI] == g_logFd;
+    case SYS_write: return reg[REG_RDI] == g_logFd && std::strncmp(text(reg[REG_RSI]), "fdbk: ", 6) == 0;
+    default: return false;
+    }
+}
+
+long rawSyscall(long nr, long a, long b, long c, long d, long e, long f)
+{
+    register long r10 __asm__("r10") = d;
+    register long r8 __asm__("r8") = e;
+    register long r9 __asm__("r9") = f;
+    long result;
+    __asm__ volatile("syscall"
+                     : "=a"(result)
+                     : "a"(nr), "D"(a), "S"(b), "d"(c), "r"(r10), "r"(r8), "r"(r9)
+                     : "rcx", "r11", "memory");
+    return result;
+}
+
+void onTrappedCall(int, siginfo_t* info, void* context)
+{
+    greg_t* reg = static_cast<ucontext_t*>(context)->uc_mcontext.gregs;
+    const long nr = info->si_syscall;
+    g_report->calls[std::clamp(nr, 0L, 511L)]++;
+    if (g_logAdmitted && belongsToLog(nr, reg)) {
+        reg[REG_RAX] = rawSyscall(nr, reg[REG_RDI], reg[REG_RSI], reg[REG_RDX], reg[REG_R10], reg[REG_R8],
+                                  static_cast<long>(kPassMark));
+        if (nr == SYS_openat || nr == SYS_open)
+            g_logFd = reg[REG_RAX];
+        return;
+    }
+    if (g_report->forbidden++ == 0)
+        g_report->firstForbidden = nr;
+    reg[REG_RAX] = -ENOSYS;
+}
+
+// From here on every system call of this thread traps, except the marked
+// repeats, the return from the handler and the final exit.
+void trapEverySystemCall()
+{
+    constexpr uint32_t argLow = offsetof(seccomp_data, args[5]);
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, argLow),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(kPassMark), 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, argLow + 4),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(kPassMark >> 32), 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_rt_sigreturn, 2, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_exit_group, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    struct sigaction action {};
+    action.sa_sigaction = onTrappedCall;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    if (sigaction(SIGSYS, &action, nullptr) != 0 || prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+        _exit(3);
+}
+
+// In a child process (a seccomp filter cannot be taken back): one instance,
+// made and connected before the window; inside it `runs` calls of run with
+// every control moving on every call, now and then to a hostile value.
+Report measure(bool logOn, long runs)
+{
+    auto* report = static_cast<Report*>(
+        mmap(nullptr, sizeof(Report), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    EXPECT_NE(static_cast<void*>(report), MAP_FAILED);
+    const pid_t child = fork();
+    if (child == 0) {
+        g_report = report;
+        g_logAdmitted = logOn;
+        Instance instance;
+        const std::vector<float> input = whiteNoise(4096, 0.5f, 1);
+        std::vector<float> left(4096), right(4096);
+        instance.connectAudio(input.data(), left.data(), right.data());
+        instance.run(256);
+        std::mt19937 rng(11);
+        constexpr uint32_t kSizes[] = {0, 1, 15, 16, 17, 64, 256, 511, 4096};
+
+        trapEverySystemCall();
+        g_counting = true;
+        for (long i = 0; i < runs; ++i) {
+            instance.randomControls(rng);
+            if (rng() % 8 == 0)
+                instance.hostileControl(rng);
+            instance.run(kSizes[rng() % std::size(kSizes)]);
+        }
+        g_counting = false;
+        report->allocations = g_allocations;
+        report->frees = g_frees;
+        report->runs = runs;
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    const Report result = *report;
+    munmap(report, sizeof(Report));
+    return result;
+}
+
+long total(const Report& report)
+{
+    long sum = 0;
+    for (const long n : report.calls)
+        sum += n;
+    return sum;
+}
+
+TEST(RealTimeSafety, RunWithoutLogAllocatesNothingAndCallsNoSystemCall)
+{
+    LogFile log;
+    LogFile::switchOff();
+    const Report report = measure(false, 3000);
+    EXPECT_EQ(report.allocations, 0);
+    EXPECT_EQ(report.frees, 0);
+    EXPECT_EQ(total(report), 0) << "first call: " << report.firstForbidden;
+    std::printf("%ld runs without log: %ld allocations, %ld frees, %ld system calls\n", report.runs,
+                report.allocations, report.frees, total(report));
+}
+
+// Every log line costs exactly one open, fstat, geteuid, write and close of
+// the log file, and nothing else is called.
+TEST(RealTimeSafety, RunWithLogCallsOnlyTheLogsOwnSystemCalls)
+{
+    LogFile log;
+    LogFile::switchOn("1");
+    const Report report = measure(true, 300);
+    const long lines = report.calls[SYS_write];
+    EXPECT_EQ(report.allocations, 0);
+    EXPECT_EQ(report.frees, 0);
+    EXPECT_EQ(report.forbidden, 0) << "first forbidden call: " << report.firstForbidden;
+    EXPECT_GT(lines, 1000);
+    for (const long nr : {long{SYS_openat}, long{SYS_newfstatat}, long{SYS_geteuid}, long{SYS_write}, long{SYS_close}})
+        EXPECT_EQ(report.calls[nr], lines) << "system call " << nr;
+    std::printf("%ld runs with log: %ld allocations, %ld lines, %ld system calls (open, fstat, geteuid, write, "
+                "close per line), %ld others\n",
+                report.runs, report.allocations, lines, total(report), report.forbidden);
+}
+
+#else
+
+TEST(RealTimeSafety, NeedsX86_64)
+{
+    GTEST_SKIP() << "the system call trap is written for x86-64 Linux";
+}
+
+#endif
+
+} // namespace
