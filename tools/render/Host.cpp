@@ -92,16 +92,18 @@ Host::Host(const std::string& bundleDir)
     : world_(new World)
 {
     LilvWorld* world = world_->world;
-    std::string beside;
-    if (!bundleDir.empty())
-        world_->loadBundle(bundleDir);
-    else if (!std::getenv("LV2_PATH") && !(beside = bundleBesideExecutable()).empty())
-        world_->loadBundle(beside);
-    else
-        lilv_world_load_all(world);
-
     LilvNode* uri = lilv_new_uri(world, kPluginUri);
-    world_->plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), uri);
+    auto find = [&] { return lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), uri); };
+    if (!bundleDir.empty()) {
+        world_->loadBundle(bundleDir);
+    } else {
+        const std::string beside = bundleBesideExecutable();
+        if (std::getenv("LV2_PATH") || beside.empty())
+            lilv_world_load_all(world);
+        if (!find() && !beside.empty())
+            world_->loadBundle(beside);
+    }
+    world_->plugin = find();
     lilv_node_free(uri);
     const LilvPlugin* plugin = world_->plugin;
     if (!plugin)

@@ -22,8 +22,9 @@ struct Preset {
 
 class Host {
 public:
-    // bundleDir empty: LV2_PATH if set, else the bundle beside the executable
-    // (build tree or install prefix), else lilv's default search path.
+    // bundleDir empty: LV2_PATH if set, else (or when LV2_PATH lacks the
+    // plug-in) the bundle beside the executable (build tree or install
+    // prefix), else lilv's default search path.
     explicit Host(const std::string& bundleDir = "");
     ~Host();
     Host(const Host&) = delete;
