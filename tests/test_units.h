@@ -30,29 +30,24 @@ struct Rig {
     float control[kPortCount];
     float in[kMaxBlock], left[kMaxBlock], right[kMaxBlock];
 
-    explicit Rig(double rate = 48000.0)
+    explicit Rig(double rate = 48000.0) : control(), in(), left(), right()
     {
         self.engine = &engine;
         self.sampleRate = rate;
         engine.setSampleRate(static_cast<float>(rate));
-        CachedControl* cached[kPortCount] = {nullptr, nullptr, nullptr, nullptr, &self.lineCount, nullptr,
-            &self.minDistance, &self.maxDistance, &self.spread, &self.parallel, &self.lowCut, &self.highCut,
-            &self.depthMin, &self.depthMax, &self.rateMin, &self.rateMax};
-        for (uint32_t p = 0; p < kPortCount; ++p) {
+        CachedControl* cached[] = {&self.lineCount, nullptr, &self.minDistance, &self.maxDistance, &self.spread,
+            &self.parallel, &self.lowCut, &self.highCut, &self.depthMin, &self.depthMax, &self.rateMin, &self.rateMax};
+        for (uint32_t p = kPortMix; p < kPortCount; ++p)
             control[p] = kDefaults[p];
-            if (cached[p])
-                cached[p]->port = &control[p];
-        }
+        for (uint32_t p = kPortLines; p < kPortCount; ++p)
+            if (cached[p - kPortLines])
+                cached[p - kPortLines]->port = &control[p];
         self.mixPort = &control[kPortMix];
         self.decayPort = &control[kPortDecay];
-        self.input = in;
-        self.outputLeft = left;
-        self.outputRight = right;
+        self.input = in, self.outputLeft = left, self.outputRight = right;
         for (uint32_t j = 0; j < kMaxBlock; ++j)
-            in[j] = 0.5f * std::sin(0.05f * static_cast<float>(j));
-        fillSentinels();
+            in[j] = 0.5f * std::sin(0.05f * static_cast<float>(j)), left[j] = right[j] = kSentinel;
     }
-    void fillSentinels() { std::fill(left, left + kMaxBlock, kSentinel), std::fill(right, right + kMaxBlock, kSentinel); }
     void run(uint32_t frames) { runBlock(self, frames); }
 };
 
