@@ -82,22 +82,15 @@ TEST(Modulation, SpreadOverActiveLinesOnly)
     engine->setModDepthMax(100);
     engine->setModRateMin(0.5f);
     engine->setModRateMax(2.0f);
-    const float depths[] = {0, 50, 100, 150};
-    const float leftRates[] = {0.5f, 1.0f, 1.5f, 2.0f};
-    const float rightRates[] = {0.55f, 0.9666667f, 1.3833333f, 1.8f};
+    // Depth in samples and rate in Hz of lines 0..3 (left, right); lines 4..7 keep what they had.
+    const float expected[4][3] = {{0, 0.5f, 0.55f}, {50, 1, 0.9666667f}, {100, 1.5f, 1.3833333f}, {150, 2, 1.8f}};
     for (uint64_t k = 0; k < kMaxLines; ++k) {
-        SCOPED_TRACE(k);
-        for (const LineBank* bank : {&engine->left, &engine->right}) {
-            const DelayLine& line = bank->lines[k];
+        for (int b = 0; b < 2; ++b) {
+            SCOPED_TRACE(testing::Message() << "line " << k << " bank " << b);
+            const DelayLine& line = (b ? engine->right : engine->left).lines[k];
             EXPECT_EQ(line.lfoPhase, 0.25f);
-            if (k >= 4) {
-                EXPECT_EQ(line.modDepth, -7.0f);
-                EXPECT_EQ(line.lfoIncrement, -7.0f);
-                continue;
-            }
-            const float rate = (bank == &engine->left ? leftRates : rightRates)[k];
-            EXPECT_FLOAT_EQ(line.modDepth, depths[k]);
-            EXPECT_FLOAT_EQ(line.lfoIncrement, rate * 4.1666666e-5f);
+            EXPECT_FLOAT_EQ(line.modDepth, k < 4 ? expected[k][0] : -7.0f);
+            EXPECT_FLOAT_EQ(line.lfoIncrement, k < 4 ? expected[k][1 + b] * 4.1666666e-5f : -7.0f);
         }
     }
     engine->setModDepthMin(10);

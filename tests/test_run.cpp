@@ -133,7 +133,11 @@ TEST(Hostile, ControlValuesNeverBreakTheEngine)
             ASSERT_EQ(runBlocks(40, [] {}), "") << "port " << port << " = " << value;
             rig->control[port] = port == kPortLines ? 8 : kDefaults[port];
         }
-    // All ports at once: hostile values mixed with ordinary ones on every block.
+    for (float value : hostile) {
+        std::fill(rig->control + kPortMix, rig->control + kPortCount, value);
+        ASSERT_EQ(runBlocks(40, [] {}), "") << "every port = " << value;
+    }
+    // Hostile values mixed with ordinary ones on every port, changing every block.
     ASSERT_EQ(runBlocks(3000, [&] {
         for (uint32_t port = kPortMix; port < kPortCount; ++port)
             rig->control[port] = pick(2) ? hostile[pick(5)] : static_cast<float>(pick(1000)) / 10.0f;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -56,9 +57,7 @@ inline std::unique_ptr<Rig> makeRig(double rate = 48000.0) { return std::make_un
 inline std::string readFile(const char* path)
 {
     std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 inline bool pathExists(const char* path)
