@@ -45,6 +45,10 @@ struct Engine {
 
     // Output stage for up to one sub-block: both outputs get the dry input
     // plus their bank's result. Reads each input sample once, so the input
-    // may share a buffer with either output.
+    // may share a buffer with either output. Runs block-wise (FastPath.h)
+    // with the same float bits as processReference.
     void process(const float* input, float* outLeft, float* outRight, uint32_t frames);
+
+    // The same, sample by sample and line by line with DelayLine::tick.
+    void processReference(const float* input, float* outLeft, float* outRight, uint32_t frames);
 };

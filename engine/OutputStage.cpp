@@ -13,7 +13,7 @@ void Engine::setMix(float m)
     wetGain = (c + s) * kSqrtHalf;
 }
 
-void Engine::process(const float* input, float* outLeft, float* outRight, uint32_t frames)
+void Engine::processReference(const float* input, float* outLeft, float* outRight, uint32_t frames)
 {
     for (uint32_t j = 0; j < frames; ++j) {
         const float x = input[j];

@@ -1,0 +1,245 @@
+#include "FastPath.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "Engine.h"
+#include "Feedback.h"
+
+// The baseline kernel: SSE2 on x86-64, NEON on aarch64, plain code elsewhere.
+namespace fast_baseline {
+#define FAST_WIDTH 4
+#include "FastPathKernel.inc"
+#undef FAST_WIDTH
+}  // namespace fast_baseline
+
+// The length-change step of tick for one lane, on the lane record: the end
+// of a change (the new length was met) or the take-up of a pending request.
+void fastLengthEvent(FastLanes& L, int lane, int t)
+{
+    const DelayLine& line = *L.line[lane];
+    if (L.resizing[lane]) {
+        const uint64_t length = static_cast<uint64_t>(L.length[lane]);
+        L.resizing[lane] = 0;
+        L.readSpeed[lane] = 1.0f;
+        L.feedback[lane] = feedbackAtResizeEnd(line.decayMs, line.sampleRate, length);
+        L.endedLanes[t] |= 1u << lane;
+        L.anyEnded = true;
+        L.endedFeedback[t][lane] = L.feedback[lane];
+        L.endedLength[t][lane] = L.length[lane];
+        return;
+    }
+    const int32_t request = L.pendingLength[lane];
+    L.pendingLength[lane] = 0;
+    // A request for the length the line already has is dropped.
+    if (request != L.length[lane]) {
+        L.targetLength[lane] = request;
+        L.resizing[lane] = -1;
+        L.readSpeed[lane] = (request > L.length[lane]) ? kGrowSpeed : kShrinkSpeed;
+    }
+}
+
+bool fastKernelAvx2Available()
+{
+#if defined(__x86_64__)
+    __builtin_cpu_init();  // may run before the constructor that would do it
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+FastKernel bestFastKernel()
+{
+#if defined(__x86_64__)
+    const char* simd = std::getenv("STREUWOLKE_SIMD");
+    const bool baselineOnly = simd != nullptr && std::strcmp(simd, "baseline") == 0;
+    if (!baselineOnly && fastKernelAvx2Available())
+        return fast_avx2::runLanes;
+#endif
+    return fast_baseline::runLanes;
+}
+
+namespace {
+
+// Chosen once, when the library loads, never on the audio thread.
+const FastKernel g_kernel = bestFastKernel();
+
+constexpr uint64_t kLongestRecorded = kRingSize;  // lengths lie in 1..16000
+
+// Copies the lines into the lane record. False when a line holds values the
+// lane record cannot carry (never the case for values the setters and tick
+// produce); the per-sample code then does the whole call.
+bool gatherLanes(Engine& engine, FastLanes& L)
+{
+    LineBank* banks[2] = {&engine.left, &engine.right};
+    for (int b = 0; b < 2; ++b) {
+        const LineBank& bank = *banks[b];
+        if (bank.count > kMaxLines)
+            return false;
+        L.count[b] = static_cast<uint32_t>(bank.count);
+        L.parallel[b] = bank.parallel;
+        for (uint64_t k = 0; k < kMaxLines; ++k) {
+            const int lane = 2 * static_cast<int>(k) + b;
+            DelayLine& line = banks[b]->lines[k];
+            L.line[lane] = &line;
+            L.buffer[lane] = line.buffer;
+            if (k >= bank.count) {
+                // A lane that runs along without effect.
+                L.lfoPhase[lane] = L.lfoIncrement[lane] = L.modDepth[lane] = L.readPos[lane] = 0.0f;
+                L.readSpeed[lane] = L.feedback[lane] = 0.0f;
+                L.highpassState[lane] = L.lowpassState[lane] = 0.0f;
+                L.highpassCoef[lane] = L.lowpassCoef[lane] = L.writeGain[lane] = 0.0f;
+                L.writeIndex[lane] = L.length[lane] = L.targetLength[lane] = L.pendingLength[lane] = 0;
+                L.resizing[lane] = L.active[lane] = 0;
+                continue;
+            }
+            if (!(line.writeIndex < kRingSize && line.length <= kLongestRecorded
+                    && line.targetLength <= kLongestRecorded && line.pendingLength <= kLongestRecorded
+                    && line.readPos >= 0.0f && line.readPos < kRingSizeF))
+                return false;
+            L.lfoPhase[lane] = line.lfoPhase;
+            L.lfoIncrement[lane] = line.lfoIncrement;
+            L.modDepth[lane] = line.modDepth;
+            L.readPos[lane] = line.readPos;
+            L.readSpeed[lane] = line.readSpeed;
+            L.feedback[lane] = line.feedback;
+            L.highpassState[lane] = line.highpassState;
+            L.lowpassState[lane] = line.lowpassState;
+            L.highpassCoef[lane] = line.highpassCoef;
+            L.lowpassCoef[lane] = line.lowpassCoef;
+            L.writeGain[lane] = line.writeGain;
+            L.writeIndex[lane] = static_cast<int32_t>(line.writeIndex);
+            L.length[lane] = static_cast<int32_t>(line.length);
+            L.targetLength[lane] = static_cast<int32_t>(line.targetLength);
+            L.pendingLength[lane] = static_cast<int32_t>(line.pendingLength);
+            L.resizing[lane] = line.resizing ? -1 : 0;
+            L.active[lane] = -1;
+        }
+    }
+    return true;
+}
+
+void scatterLanes(FastLanes& L)
+{
+    for (int b = 0; b < 2; ++b) {
+        for (uint32_t k = 0; k < L.count[b]; ++k) {
+            const int lane = 2 * static_cast<int>(k) + b;
+            DelayLine& line = *L.line[lane];
+            line.lfoPhase = L.lfoPhase[lane];
+            line.readPos = L.readPos[lane];
+            line.readSpeed = L.readSpeed[lane];
+            line.feedback = L.feedback[lane];
+            line.highpassState = L.highpassState[lane];
+            line.lowpassState = L.lowpassState[lane];
+            line.writeIndex = static_cast<uint64_t>(L.writeIndex[lane]);
+            line.length = static_cast<uint64_t>(L.length[lane]);
+            line.targetLength = static_cast<uint64_t>(L.targetLength[lane]);
+            line.pendingLength = static_cast<uint64_t>(L.pendingLength[lane]);
+            line.resizing = L.resizing[lane] != 0;
+        }
+    }
+}
+
+// The log lines of the length changes that ended in the last kernel call, in
+// the order the per-sample code writes them: by sample, then left bank
+// before right, then line by line.
+void logEndedChanges(FastLanes& L)
+{
+    for (uint32_t t = 0; t < L.frames; ++t) {
+        if (L.endedLanes[t] == 0)
+            continue;
+        for (int b = 0; b < 2; ++b)
+            for (uint32_t k = 0; k < L.count[b]; ++k) {
+                const int lane = 2 * static_cast<int>(k) + b;
+                if (L.endedLanes[t] & (1u << lane))
+                    logFeedback(L.endedFeedback[t][lane], static_cast<uint64_t>(L.endedLength[t][lane]));
+            }
+        L.endedLanes[t] = 0;
+    }
+    L.anyEnded = false;
+}
+
+}  // namespace
+
+void processFast(Engine& engine, const float* input, float* outLeft, float* outRight, uint32_t frames,
+    FastKernel kernel, FastStats* stats)
+{
+    FastLanes L;
+    if (frames == 0 || !gatherLanes(engine, L)) {
+        engine.processReference(input, outLeft, outRight, frames);
+        if (stats)
+            ++stats->referenceCalls;
+        return;
+    }
+    L.laneBlocks = 0;
+    L.perSampleLaneBlocks = 0;
+    L.gatheredLaneBlocks = 0;
+    L.anyEnded = false;
+    for (uint32_t& lanes : L.endedLanes)
+        lanes = 0;
+
+    const float hpCoef = engine.inputHighpassCoef;
+    const float lpCoef = engine.inputLowpassCoef;
+    const float dryGain = engine.dryGain;
+    const float wetGain = engine.wetGain;
+    float hpState = engine.inputHighpassState;
+    float lpState = engine.inputLowpassState;
+    for (uint32_t start = 0; start < frames; start += kFastBlock) {
+        const uint32_t n = (frames - start < kFastBlock) ? frames - start : static_cast<uint32_t>(kFastBlock);
+        // All inputs of the sub-block are read before any output is written,
+        // so the input may share a buffer with either output.
+        float dry[kFastBlock] = {};
+        for (uint32_t t = 0; t < n; ++t)
+            dry[t] = input[start + t];
+        for (uint32_t t = 0; t < n; ++t) {
+            // A non-finite sample never enters the filters and rings; the dry
+            // path passes it as it came.
+            const float u = std::isfinite(dry[t]) ? dry[t] : 0.0f;
+            const float d = hpState - u;
+            hpState = u + hpCoef * d;
+            lpState = lpCoef * (lpState + hpCoef * d) - hpCoef * d;
+            L.input[t] = lpState;
+        }
+        for (uint32_t t = n; t < kFastBlock; ++t)
+            L.input[t] = 0.0f;
+        L.frames = n;
+        kernel(L);
+        if (L.anyEnded)
+            logEndedChanges(L);
+        float left[kFastBlock], right[kFastBlock];
+        for (uint32_t t = 0; t < kFastBlock; ++t) {
+            left[t] = dryGain * dry[t] + wetGain * L.wet[0][t];
+            right[t] = dryGain * dry[t] + wetGain * L.wet[1][t];
+        }
+        if (n == kFastBlock) {
+            std::memcpy(outLeft + start, left, sizeof left);
+            std::memcpy(outRight + start, right, sizeof right);
+        } else {
+            std::memcpy(outLeft + start, left, sizeof(float) * n);
+            std::memcpy(outRight + start, right, sizeof(float) * n);
+        }
+    }
+    engine.inputHighpassState = hpState;
+    engine.inputLowpassState = lpState;
+    scatterLanes(L);
+    if (stats) {
+        stats->laneBlocks += L.laneBlocks;
+        stats->perSampleLaneBlocks += L.perSampleLaneBlocks;
+        stats->gatheredLaneBlocks += L.gatheredLaneBlocks;
+    }
+
+    // The same clean-up as the per-sample code, once per call.
+    if (!std::isfinite(engine.inputHighpassState) || !std::isfinite(engine.inputLowpassState)) {
+        engine.inputHighpassState = 0.0f;
+        engine.inputLowpassState = 0.0f;
+    }
+    engine.left.recoverLines();
+    engine.right.recoverLines();
+}
+
+void Engine::process(const float* input, float* outLeft, float* outRight, uint32_t frames)
+{
+    processFast(*this, input, outLeft, outRight, frames, g_kernel, nullptr);
+}

@@ -1,0 +1,98 @@
+// The block-wise output stage: the same float bits as the per-sample code,
+// computed sixteen samples and sixteen lines at a time.
+//
+// Within a sub-block a line's output depends on its own damping state only
+// through the ring, a full loop delay later. So the sixteen interpolations and
+// allpasses of one line run as one vector in time, and the truly sequential
+// chains (LFO phase, read pointer, length change, damping) run as one vector
+// across the sixteen lines: left bank in lanes 0..7, right bank in lanes 8..15.
+//
+// This header holds only plain records and declarations: the kernels for
+// other instruction sets include it, and must not pick up inline code.
+#pragma once
+
+#include <cstdint>
+
+struct DelayLine;
+struct Engine;
+
+constexpr int kFastLanes = 16;  // line k of the left bank in lane 2k, of the right in 2k + 1
+constexpr int kFastBlock = 16;  // samples per kernel call at most
+
+// The per-lane state a kernel works on, one array per field; the glue copies
+// it out of the lines before a call and back after it. Masks are 0 or -1.
+// Lanes of lines beyond their bank's count hold zeros and are never written.
+struct alignas(64) FastLanes {
+    float lfoPhase[kFastLanes];
+    float lfoIncrement[kFastLanes];
+    float modDepth[kFastLanes];
+    float readPos[kFastLanes];
+    float readSpeed[kFastLanes];
+    float feedback[kFastLanes];
+    float highpassState[kFastLanes];
+    float lowpassState[kFastLanes];
+    float highpassCoef[kFastLanes];
+    float lowpassCoef[kFastLanes];
+    float writeGain[kFastLanes];
+    int32_t writeIndex[kFastLanes];
+    int32_t length[kFastLanes];
+    int32_t targetLength[kFastLanes];
+    int32_t pendingLength[kFastLanes];
+    int32_t resizing[kFastLanes];  // mask
+    int32_t active[kFastLanes];    // mask: the line's index is below its bank's count
+
+    float input[kFastBlock];       // the conditioned input of this call
+    float wet[2][kFastBlock];      // each bank's result
+
+    // Length changes that ended at sample t, with the feedback and length to
+    // log; the log lines are written after the call, in the order of the
+    // per-sample code.
+    uint32_t endedLanes[kFastBlock];  // bit per lane
+    bool anyEnded;
+    float endedFeedback[kFastBlock][kFastLanes];
+    int32_t endedLength[kFastBlock][kFastLanes];
+
+    float* buffer[kFastLanes];
+    DelayLine* line[kFastLanes];
+    uint32_t count[2];
+    bool parallel[2];
+    uint32_t frames;               // 1..16
+
+    // How often a lane-sub-block left the vector road (for benchmarks).
+    uint64_t laneBlocks;
+    uint64_t perSampleLaneBlocks;  // a tap read a slot written in the same sub-block
+    uint64_t gatheredLaneBlocks;   // taps too scattered for window loads
+};
+
+// One step of the length-change control of a lane whose change ends or whose
+// pending request is taken up at sample t (never per sample in steady
+// state). Defined by the glue.
+void fastLengthEvent(FastLanes& lanes, int lane, int t);
+
+using FastKernel = void (*)(FastLanes&);
+
+namespace fast_baseline {
+void runLanes(FastLanes& lanes);
+}
+#if defined(__x86_64__)
+namespace fast_avx2 {
+void runLanes(FastLanes& lanes);
+}
+#endif
+
+// Kernel choice: the best one the processor runs, unless the environment
+// variable STREUWOLKE_SIMD says "baseline" when the library loads.
+FastKernel bestFastKernel();
+bool fastKernelAvx2Available();
+
+struct FastStats {
+    uint64_t laneBlocks = 0;
+    uint64_t perSampleLaneBlocks = 0;
+    uint64_t gatheredLaneBlocks = 0;
+    uint64_t referenceCalls = 0;  // whole calls handed to the per-sample code
+};
+
+// The output stage through the given kernel: any number of frames, the same
+// result as Engine::processReference. Stats may be null.
+void processFast(Engine& engine, const float* input, float* outLeft, float* outRight, uint32_t frames,
+    FastKernel kernel, FastStats* stats);

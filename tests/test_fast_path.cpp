@@ -1,0 +1,258 @@
+// The block-wise output stage against the per-sample one: every output bit,
+// every byte of engine state and every log line, over long random sessions
+// with hostile input and controls that change all the time.
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/Engine.h"
+#include "engine/FastPath.h"
+#include "engine/FloatMode.h"
+#include "log/Log.h"
+
+// This program brings its own log sink in place of the log file, which other
+// programs may write to at the same time: every line goes to memory.
+std::atomic<int> g_logLevel{1};
+static std::string g_logText;
+
+void readLogLevel() {}
+
+void writeLogLine(const char* format, ...)
+{
+    char line[128];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    g_logText += line;
+    g_logText += '\n';
+}
+
+namespace {
+
+struct Kernel {
+    const char* name;
+    FastKernel run;
+};
+
+std::vector<Kernel> kernels()
+{
+    std::vector<Kernel> list{{"baseline", fast_baseline::runLanes}};
+#if defined(__x86_64__)
+    if (fastKernelAvx2Available())
+        list.push_back({"avx2", fast_avx2::runLanes});
+#endif
+    return list;
+}
+
+struct Trace {
+    std::vector<float> left, right;
+    std::unique_ptr<Engine> engine;
+    FastStats stats;
+    uint64_t resizeEnds = 0;
+};
+
+// One random control change. Short lines with deep modulation make taps that
+// reach into the sub-block's own writes; distance nudges start short length
+// changes that end soon, jumps start long ones.
+void randomControl(std::mt19937& rng, Engine& e)
+{
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const float u = unit(rng);
+    const float nudge = 0.1f * unit(rng) - 0.05f;
+    switch (rng() % 12) {
+    case 0: e.setLineCount(1.0f + 8.0f * u); break;
+    case 1: e.setMinDistance(u < 0.3f ? 0.5f + 2.0f * u : e.left.minDistance + nudge); break;
+    case 2: e.setMaxDistance(u < 0.3f ? 110.0f * u : e.left.maxDistance + nudge); break;
+    case 3: e.setSpread(u < 0.3f ? 100.0f * u : 100.0f * e.right.spread + nudge); break;
+    case 4: e.setParallel(u < 0.5f ? 0.0f : 1.0f); break;
+    case 5: e.setModDepthMin(u < 0.2f ? 0.0f : 100.0f * u); break;
+    case 6: e.setModDepthMax(u < 0.2f ? 0.0f : 100.0f * u); break;
+    case 7: e.setModRateMin(0.01f + 10.0f * u); break;
+    case 8: e.setModRateMax(0.01f + 10.0f * u); break;
+    case 9: e.setDecay(u < 0.1f ? 0.0f : 10000.0f * u * u); break;
+    case 10: e.setMix(2.0f * u - 1.0f); break;
+    default: e.setMinDistance(e.left.minDistance + nudge); break;
+    }
+}
+
+// Lines as if their first length changes were over long ago: the read
+// pointer at the requested distance, no change running.
+void settle(Engine& e)
+{
+    for (LineBank* bank : {&e.left, &e.right}) {
+        for (DelayLine& line : bank->lines) {
+            if (line.pendingLength != 0)
+                line.length = line.pendingLength;
+            line.pendingLength = 0;
+            line.readPos = static_cast<float>((line.writeIndex + kRingSize - (line.length - 1)) % kRingSize);
+            line.updateFeedback(line.decayMs);
+        }
+    }
+}
+
+// White noise at a random level, with bursts of NaN, infinities and values
+// that overflow inside the network.
+float randomSample(std::mt19937& rng, float level)
+{
+    static const float kHostile[] = {NAN, INFINITY, -INFINITY, 1e30f, -3e38f, 1e-40f};
+    if (rng() % 4000 == 0)
+        return kHostile[rng() % std::size(kHostile)];
+    return level * std::uniform_real_distribution<float>(-1.0f, 1.0f)(rng);
+}
+
+using Process = void (*)(Engine&, FastKernel, const float*, float*, float*, uint32_t, FastStats*);
+
+void viaReference(Engine& e, FastKernel, const float* in, float* l, float* r, uint32_t n, FastStats*)
+{
+    e.processReference(in, l, r, n);
+}
+
+void viaKernel(Engine& e, FastKernel k, const float* in, float* l, float* r, uint32_t n, FastStats* stats)
+{
+    processFast(e, in, l, r, n, k, stats);
+}
+
+// A session is a function of its seed alone, so the two roads get the same
+// controls, block lengths, buffer sharing and input.
+Trace session(uint32_t seed, uint64_t frames, Process process, FastKernel kernel)
+{
+    std::mt19937 rng(seed);
+    Trace trace;
+    trace.engine.reset(new Engine());  // value-initialised: padding bytes are zero
+    Engine& e = *trace.engine;
+    e.setSampleRate(rng() % 2 ? 48000.0f : 44100.0f);
+    const bool flush = rng() % 2;
+    for (int changes = 0; changes < 12; ++changes)
+        randomControl(rng, e);
+    settle(e);
+    float level = 1.0f;
+    std::vector<float> in(256), left(256), right(256);
+    while (trace.left.size() < frames) {
+        if (rng() % 64 == 0)
+            for (uint32_t changes = 1 + rng() % 3; changes > 0; --changes)
+                randomControl(rng, e);
+        if (rng() % 50 == 0)
+            level = std::pow(10.0f, -std::uniform_real_distribution<float>(0.0f, 40.0f)(rng));
+        const uint32_t pick = rng() % 16;
+        const uint32_t n = pick < 10 ? 16 : pick < 14 ? rng() % 17 : rng() % 200;
+        for (uint32_t j = 0; j < n; ++j)
+            in[j] = randomSample(rng, level);
+        // Hosts may hand the input buffer as an output buffer.
+        const uint32_t sharing = rng() % 4;
+        float* outLeft = left.data();
+        float* outRight = right.data();
+        const float* input = in.data();
+        if (sharing == 1)
+            input = outLeft = in.data();
+        else if (sharing == 2)
+            input = outRight = in.data();
+        std::vector<bool> wasResizing;
+        for (const LineBank* bank : {&e.left, &e.right})
+            for (const DelayLine& line : bank->lines)
+                wasResizing.push_back(line.resizing);
+        {
+            std::unique_ptr<ScopedFlushDenormals> mode(flush ? new ScopedFlushDenormals : nullptr);
+            process(e, kernel, input, outLeft, outRight, n, &trace.stats);
+        }
+        size_t k = 0;
+        for (const LineBank* bank : {&e.left, &e.right})
+            for (const DelayLine& line : bank->lines)
+                trace.resizeEnds += wasResizing[k++] && !line.resizing;
+        trace.left.insert(trace.left.end(), outLeft, outLeft + n);
+        trace.right.insert(trace.right.end(), outRight, outRight + n);
+    }
+    return trace;
+}
+
+bool sameBits(float a, float b)
+{
+    return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Where two engines first differ, by bank, line and field offset.
+std::string firstDifference(const Engine& a, const Engine& b)
+{
+    const auto* pa = reinterpret_cast<const unsigned char*>(&a);
+    const auto* pb = reinterpret_cast<const unsigned char*>(&b);
+    size_t at = 0;
+    while (at < sizeof(Engine) && pa[at] == pb[at])
+        ++at;
+    if (at == sizeof(Engine))
+        return "none";
+    for (const LineBank* bank : {&a.left, &a.right}) {
+        const size_t first = reinterpret_cast<const unsigned char*>(&bank->lines[0]) - pa;
+        if (at >= first && at < first + sizeof bank->lines) {
+            const size_t line = (at - first) / sizeof(DelayLine);
+            const size_t inLine = (at - first) % sizeof(DelayLine);
+            return std::string(bank == &a.left ? "left" : "right") + " line " + std::to_string(line)
+                + " byte " + std::to_string(inLine);
+        }
+    }
+    return "engine byte " + std::to_string(at);
+}
+
+void expectSameRun(const Trace& fast, const Trace& reference)
+{
+    ASSERT_EQ(fast.left.size(), reference.left.size());
+    for (size_t j = 0; j < fast.left.size(); ++j) {
+        ASSERT_TRUE(sameBits(fast.left[j], reference.left[j])) << "left frame " << j;
+        ASSERT_TRUE(sameBits(fast.right[j], reference.right[j])) << "right frame " << j;
+    }
+    EXPECT_EQ(firstDifference(*fast.engine, *reference.engine), "none");
+}
+
+TEST(FastPath, EveryBitAsThePerSampleCode)
+{
+    for (const Kernel& kernel : kernels()) {
+        FastStats total;
+        uint64_t resizeEnds = 0;
+        for (uint32_t seed = 1; seed <= 4; ++seed) {
+            SCOPED_TRACE(std::string(kernel.name) + " seed " + std::to_string(seed));
+            const uint64_t frames = 150000;
+            const Trace fast = session(seed, frames, viaKernel, kernel.run);
+            const Trace reference = session(seed, frames, viaReference, nullptr);
+            expectSameRun(fast, reference);
+            EXPECT_EQ(fast.resizeEnds, reference.resizeEnds);
+            resizeEnds += reference.resizeEnds;
+            total.laneBlocks += fast.stats.laneBlocks;
+            total.perSampleLaneBlocks += fast.stats.perSampleLaneBlocks;
+            total.gatheredLaneBlocks += fast.stats.gatheredLaneBlocks;
+            total.referenceCalls += fast.stats.referenceCalls;
+        }
+        // The sessions reach every road of the kernel.
+        EXPECT_GT(resizeEnds, 100u) << kernel.name;
+        EXPECT_GT(total.perSampleLaneBlocks, 100u) << kernel.name;
+        EXPECT_GT(total.gatheredLaneBlocks, 10u) << kernel.name;
+        EXPECT_LT(total.perSampleLaneBlocks * 20, total.laneBlocks) << kernel.name;
+        std::printf("%s: %llu lane-sub-blocks, %llu per sample, %llu gathered, %llu calls per sample, %llu resize ends\n",
+            kernel.name, static_cast<unsigned long long>(total.laneBlocks),
+            static_cast<unsigned long long>(total.perSampleLaneBlocks),
+            static_cast<unsigned long long>(total.gatheredLaneBlocks),
+            static_cast<unsigned long long>(total.referenceCalls), static_cast<unsigned long long>(resizeEnds));
+    }
+}
+
+// Two lines may end their length changes within one sub-block; the log lines
+// still come in the per-sample order.
+TEST(FastPath, LogLinesInThePerSampleOrder)
+{
+    std::string text[2];
+    for (int road = 0; road < 2; ++road) {
+        g_logText.clear();
+        session(7, 100000, road ? viaReference : viaKernel, bestFastKernel());
+        text[road] = g_logText;
+    }
+    EXPECT_GT(std::count(text[1].begin(), text[1].end(), '\n'), 1000);
+    EXPECT_TRUE(text[0] == text[1]);
+}
+
+}  // namespace
