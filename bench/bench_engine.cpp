@@ -51,7 +51,7 @@ void stream(Instance& instance, const std::vector<float>& input, size_t frames)
     stream(instance, input, frames, [](const std::vector<float>&, const std::vector<float>&) {});
 }
 
-benchmark::Counter nsPerFrame(double frames)
+benchmark::Counter perFrame(double frames)
 {
     return benchmark::Counter(frames, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
@@ -67,7 +67,7 @@ void BM_Run(benchmark::State& state, Setup setup)
         stream(instance, noise, 16 * kBlock);
         frames += 16 * kBlock;
     }
-    state.counters["time/frame"] = nsPerFrame(static_cast<double>(frames));
+    state.counters["time/frame"] = perFrame(static_cast<double>(frames));
 }
 BENCHMARK_CAPTURE(BM_Run, 1_line, Setup{1, 0, 0, 0});
 BENCHMARK_CAPTURE(BM_Run, 4_series_depth0, Setup{4, 0, 0, 0});
@@ -147,7 +147,7 @@ void BM_EngineGuard(benchmark::State& state)
             chunk(at);
         frames += input.size();
     }
-    state.counters["time/frame"] = nsPerFrame(static_cast<double>(frames));
+    state.counters["time/frame"] = perFrame(static_cast<double>(frames));
 }
 BENCHMARK(BM_EngineGuard)->ArgName("finite0_nan1_overflow2")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
@@ -164,10 +164,18 @@ void BM_RecoverLinesCheck(benchmark::State& state)
         benchmark::ClobberMemory();
         frames += 16;
     }
-    state.counters["time/frame"] = nsPerFrame(static_cast<double>(frames));
+    state.counters["time/frame"] = perFrame(static_cast<double>(frames));
 }
 BENCHMARK(BM_RecoverLinesCheck);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (LogFile::exists())
+        std::fprintf(stderr, "warning: %s exists, so the instances log and the times include the writes\n",
+                     LogFile::kPath);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+}

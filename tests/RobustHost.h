@@ -164,6 +164,7 @@ public:
 
     static void switchOn(const char* level) { std::ofstream(kPath, std::ios::trunc) << level << '\n'; }
     static void switchOff() { std::remove(kPath); }
+    static bool exists() { return std::ifstream(kPath).good(); }
     static std::string text()
     {
         std::ifstream in(kPath, std::ios::binary);

@@ -13,12 +13,17 @@ function(streuwolke_robust_test name)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${arg_PROPERTIES})
 endfunction()
 
-streuwolke_robust_test(test_bad_audio SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_bad_audio.cpp)
-streuwolke_robust_test(test_aliasing SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_aliasing.cpp)
+# Every instantiate reads the log switch, so every test here takes the log
+# file's lock: an instance made while another test has the log on would
+# write into that test's file.
+streuwolke_robust_test(test_bad_audio SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_bad_audio.cpp
+  PROPERTIES RESOURCE_LOCK logfile)
+streuwolke_robust_test(test_aliasing SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_aliasing.cpp
+  PROPERTIES RESOURCE_LOCK logfile)
 
-# The sanitizers bring allocators of their own and trap system calls
-# themselves, so the real-time proof runs in the plain build only. The
-# executable exports its allocator so the loaded module's calls reach it.
+# The sanitizers replace the allocator and make system calls of their own,
+# so the real-time proof runs in the plain build only. The executable
+# exports its allocator so that the loaded module's calls reach it.
 if(NOT STREUWOLKE_SANITIZE AND NOT STREUWOLKE_TSAN)
   streuwolke_robust_test(test_rt_safety SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_rt_safety.cpp
     PROPERTIES RESOURCE_LOCK logfile TIMEOUT 120)
