@@ -1,8 +1,8 @@
 // run on the audio thread: no heap allocation, no free, and no system call
-// but the diagnostic log's own. Allocations are counted by replacing the
-// allocator in this executable (the loaded module's calls land here too);
-// system calls by a seccomp filter that traps every one of them in a child
-// process while it drives the instance.
+// but the diagnostic log's own. Allocations are counted by replacing the C
+// allocator in this executable (operator new and delete end there, and so
+// do the loaded module's calls); system calls by a seccomp filter that traps
+// every one of them in a child process while it drives the instance.
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -19,7 +19,6 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
-#include <new>
 
 #include <gtest/gtest.h>
 
@@ -72,31 +71,6 @@ void free(void* p)
     __libc_free(p);
 }
 }
-
-void* operator new(size_t n)
-{
-    if (void* p = malloc(n ? n : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](size_t n) { return operator new(n); }
-void* operator new(size_t n, const std::nothrow_t&) noexcept { return malloc(n ? n : 1); }
-void* operator new[](size_t n, const std::nothrow_t&) noexcept { return malloc(n ? n : 1); }
-void* operator new(size_t n, std::align_val_t a)
-{
-    if (void* p = aligned_alloc(static_cast<size_t>(a), n ? n : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](size_t n, std::align_val_t a) { return operator new(n, a); }
-void operator delete(void* p) noexcept { free(p); }
-void operator delete[](void* p) noexcept { free(p); }
-void operator delete(void* p, size_t) noexcept { free(p); }
-void operator delete[](void* p, size_t) noexcept { free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { free(p); }
-void operator delete(void* p, size_t, std::align_val_t) noexcept { free(p); }
-void operator delete[](void* p, size_t, std::align_val_t) noexcept { free(p); }
 
 // ---- system call counting -----------------------------------------------
 
