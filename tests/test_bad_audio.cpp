@@ -24,10 +24,10 @@ using Burst = std::tuple<uint32_t, bool, float>;  // burst length, parallel, lin
 class BadAudio : public testing::TestWithParam<Burst> {
 protected:
     // Noise, then `length` samples of `value`, then silence.
-    static std::vector<float> signal(float value, float noiseLevel = 0.5f)
+    static std::vector<float> signal(float value)
     {
         const uint32_t length = std::get<0>(GetParam());
-        std::vector<float> input = whiteNoise(kBurstStart + length + kTail, noiseLevel, 7);
+        std::vector<float> input = whiteNoise(kBurstStart + length + kTail, 0.5f, 7);
         std::fill(input.begin() + kBurstStart, input.end(), 0.0f);
         std::fill(input.begin() + kBurstStart, input.begin() + kBurstStart + length, value);
         return input;
