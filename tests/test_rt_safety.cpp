@@ -140,6 +140,8 @@ void onTrappedCall(int, siginfo_t* info, void* context)
     reg[REG_RAX] = -ENOSYS;
 }
 
+constexpr int kNoTrap = 3;  // the child's exit code when no filter could be set
+
 // From here on every system call of this thread traps, except the marked
 // repeats, the return from the handler and the final exit.
 void trapEverySystemCall()
@@ -167,7 +169,7 @@ void trapEverySystemCall()
     sigemptyset(&action.sa_mask);
     if (sigaction(SIGSYS, &action, nullptr) != 0 || prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
-        _exit(3);
+        _exit(kNoTrap);
 }
 
 // In a child process (a seccomp filter cannot be taken back): one instance,
@@ -206,8 +208,11 @@ Report measure(bool logOn, long runs)
     }
     int status = 0;
     waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
-    const Report result = *report;
+    const bool trapUnavailable = WIFEXITED(status) && WEXITSTATUS(status) == kNoTrap;
+    EXPECT_TRUE(trapUnavailable || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << "child status " << status;
+    Report result = *report;
+    if (trapUnavailable)
+        result.runs = -1;
     munmap(report, sizeof(Report));
     return result;
 }
@@ -225,6 +230,8 @@ TEST(RealTimeSafety, RunWithoutLogAllocatesNothingAndCallsNoSystemCall)
     LogFile log;
     LogFile::switchOff();
     const Report report = measure(false, 3000);
+    if (report.runs < 0)
+        GTEST_SKIP() << "this system does not permit seccomp filters";
     EXPECT_EQ(report.allocations, 0);
     EXPECT_EQ(report.frees, 0);
     EXPECT_EQ(total(report), 0) << "first call: " << report.firstForbidden;
@@ -239,6 +246,8 @@ TEST(RealTimeSafety, RunWithLogCallsOnlyTheLogsOwnSystemCalls)
     LogFile log;
     LogFile::switchOn("1");
     const Report report = measure(true, 300);
+    if (report.runs < 0)
+        GTEST_SKIP() << "this system does not permit seccomp filters";
     const long lines = report.calls[SYS_write];
     EXPECT_EQ(report.allocations, 0);
     EXPECT_EQ(report.frees, 0);
