@@ -66,61 +66,69 @@ namespace {
 // Chosen once, when the library loads, never on the audio thread.
 const FastKernel g_kernel = bestFastKernel();
 
-constexpr uint64_t kLongestRecorded = kRingSize;  // lengths lie in 1..16000
-
 // Copies the lines into the lane record. False when a line holds values the
 // lane record cannot carry (never the case for values the setters and tick
 // produce); the per-sample code then does the whole call.
 bool gatherLanes(Engine& engine, FastLanes& L)
 {
-    LineBank* banks[2] = {&engine.left, &engine.right};
-    for (int b = 0; b < 2; ++b) {
-        const LineBank& bank = *banks[b];
-        if (bank.count > kMaxLines)
-            return false;
-        L.count[b] = static_cast<uint32_t>(bank.count);
-        L.parallel[b] = bank.parallel;
-        for (uint64_t k = 0; k < kMaxLines; ++k) {
-            const int lane = 2 * static_cast<int>(k) + b;
-            DelayLine& line = banks[b]->lines[k];
-            L.line[lane] = &line;
-            L.buffer[lane] = line.buffer;
-            if (k >= bank.count) {
-                // A lane that runs along without effect.
-                L.lfoPhase[lane] = L.lfoIncrement[lane] = L.modDepth[lane] = L.readPos[lane] = 0.0f;
-                L.readSpeed[lane] = L.feedback[lane] = 0.0f;
-                L.highpassState[lane] = L.lowpassState[lane] = 0.0f;
-                L.highpassCoef[lane] = L.lowpassCoef[lane] = L.writeGain[lane] = 0.0f;
-                L.writeIndex[lane] = L.length[lane] = L.targetLength[lane] = L.pendingLength[lane] = 0;
-                L.resizing[lane] = L.active[lane] = 0;
-                continue;
-            }
-            if (!(line.writeIndex < kRingSize && line.length <= kLongestRecorded
-                    && line.targetLength <= kLongestRecorded && line.pendingLength <= kLongestRecorded
-                    && line.readPos >= 0.0f && line.readPos < kRingSizeF))
-                return false;
-            L.lfoPhase[lane] = line.lfoPhase;
-            L.lfoIncrement[lane] = line.lfoIncrement;
-            L.modDepth[lane] = line.modDepth;
-            L.readPos[lane] = line.readPos;
-            L.readSpeed[lane] = line.readSpeed;
-            L.feedback[lane] = line.feedback;
-            L.highpassState[lane] = line.highpassState;
-            L.lowpassState[lane] = line.lowpassState;
-            L.highpassCoef[lane] = line.highpassCoef;
-            L.lowpassCoef[lane] = line.lowpassCoef;
-            L.writeGain[lane] = line.writeGain;
-            L.writeIndex[lane] = static_cast<int32_t>(line.writeIndex);
-            L.length[lane] = static_cast<int32_t>(line.length);
-            L.targetLength[lane] = static_cast<int32_t>(line.targetLength);
-            L.pendingLength[lane] = static_cast<int32_t>(line.pendingLength);
-            L.resizing[lane] = line.resizing ? -1 : 0;
-            L.active[lane] = -1;
+    const LineBank* banks[2] = {&engine.left, &engine.right};
+    if (engine.left.count > kMaxLines || engine.right.count > kMaxLines)
+        return false;
+    L.count[0] = static_cast<uint32_t>(engine.left.count);
+    L.count[1] = static_cast<uint32_t>(engine.right.count);
+    L.parallel[0] = engine.left.parallel;
+    L.parallel[1] = engine.right.parallel;
+    // Kernels touch the lanes up to the end of the last vector (8 lanes at
+    // most) that holds an active line.
+    const uint32_t most = L.count[0] > L.count[1] ? L.count[0] : L.count[1];
+    const int used = static_cast<int>((2 * most + 7) / 8 * 8);
+    bool unusual = false;
+    bool lengthWork = false;
+    for (int lane = 0; lane < used; ++lane) {
+        const int b = lane & 1;
+        const uint32_t k = static_cast<uint32_t>(lane >> 1);
+        DelayLine& line = const_cast<DelayLine&>(banks[b]->lines[k]);
+        L.line[lane] = &line;
+        L.buffer[lane] = line.buffer;
+        if (k >= L.count[b]) {
+            // A lane that runs along without effect.
+            L.lfoPhase[lane] = L.lfoIncrement[lane] = L.modDepth[lane] = L.readPos[lane] = 0.0f;
+            L.readSpeed[lane] = L.feedback[lane] = 0.0f;
+            L.highpassState[lane] = L.lowpassState[lane] = 0.0f;
+            L.highpassCoef[lane] = L.lowpassCoef[lane] = L.writeGain[lane] = 0.0f;
+            L.writeIndex[lane] = L.length[lane] = L.targetLength[lane] = L.pendingLength[lane] = 0;
+            L.resizing[lane] = L.active[lane] = 0;
+            continue;
         }
+        // Lengths must fit the lanes' 32-bit integers (a request can be any
+        // number). The write index and read pointer stay in the ring by
+        // construction.
+        unusual |= ((line.length | line.targetLength | line.pendingLength) >> 31) != 0;
+        lengthWork |= line.resizing | (line.pendingLength != 0);
+        L.lfoPhase[lane] = line.lfoPhase;
+        L.lfoIncrement[lane] = line.lfoIncrement;
+        L.modDepth[lane] = line.modDepth;
+        L.readPos[lane] = line.readPos;
+        L.readSpeed[lane] = line.readSpeed;
+        L.feedback[lane] = line.feedback;
+        L.highpassState[lane] = line.highpassState;
+        L.lowpassState[lane] = line.lowpassState;
+        L.highpassCoef[lane] = line.highpassCoef;
+        L.lowpassCoef[lane] = line.lowpassCoef;
+        L.writeGain[lane] = line.writeGain;
+        L.writeIndex[lane] = static_cast<int32_t>(line.writeIndex);
+        L.length[lane] = static_cast<int32_t>(line.length);
+        L.targetLength[lane] = static_cast<int32_t>(line.targetLength);
+        L.pendingLength[lane] = static_cast<int32_t>(line.pendingLength);
+        L.resizing[lane] = line.resizing ? -1 : 0;
+        L.active[lane] = -1;
     }
-    return true;
+    L.lengthWork = lengthWork;
+    return !unusual;
 }
 
+// Back into the lines. Without a length change running or requested at the
+// start, none can have begun or ended, so those fields stay as they are.
 void scatterLanes(FastLanes& L)
 {
     for (int b = 0; b < 2; ++b) {
@@ -129,15 +137,17 @@ void scatterLanes(FastLanes& L)
             DelayLine& line = *L.line[lane];
             line.lfoPhase = L.lfoPhase[lane];
             line.readPos = L.readPos[lane];
-            line.readSpeed = L.readSpeed[lane];
-            line.feedback = L.feedback[lane];
             line.highpassState = L.highpassState[lane];
             line.lowpassState = L.lowpassState[lane];
             line.writeIndex = static_cast<uint64_t>(L.writeIndex[lane]);
-            line.length = static_cast<uint64_t>(L.length[lane]);
-            line.targetLength = static_cast<uint64_t>(L.targetLength[lane]);
-            line.pendingLength = static_cast<uint64_t>(L.pendingLength[lane]);
-            line.resizing = L.resizing[lane] != 0;
+            if (L.lengthWork) {
+                line.readSpeed = L.readSpeed[lane];
+                line.feedback = L.feedback[lane];
+                line.length = static_cast<uint64_t>(L.length[lane]);
+                line.targetLength = static_cast<uint64_t>(L.targetLength[lane]);
+                line.pendingLength = static_cast<uint64_t>(L.pendingLength[lane]);
+                line.resizing = L.resizing[lane] != 0;
+            }
         }
     }
 }
@@ -177,6 +187,7 @@ void processFast(Engine& engine, const float* input, float* outLeft, float* outR
     L.perSampleLaneBlocks = 0;
     L.gatheredLaneBlocks = 0;
     L.anyEnded = false;
+    L.nonFinite = false;
     for (uint32_t& lanes : L.endedLanes)
         lanes = 0;
 
@@ -228,6 +239,7 @@ void processFast(Engine& engine, const float* input, float* outLeft, float* outR
         stats->laneBlocks += L.laneBlocks;
         stats->perSampleLaneBlocks += L.perSampleLaneBlocks;
         stats->gatheredLaneBlocks += L.gatheredLaneBlocks;
+        stats->recoveries += L.nonFinite;
     }
 
     // The same clean-up as the per-sample code, once per call.
@@ -235,8 +247,10 @@ void processFast(Engine& engine, const float* input, float* outLeft, float* outR
         engine.inputHighpassState = 0.0f;
         engine.inputLowpassState = 0.0f;
     }
-    engine.left.recoverLines();
-    engine.right.recoverLines();
+    if (L.nonFinite) {
+        engine.left.recoverLines();
+        engine.right.recoverLines();
+    }
 }
 
 void Engine::process(const float* input, float* outLeft, float* outRight, uint32_t frames)

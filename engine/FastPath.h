@@ -56,6 +56,8 @@ struct alignas(64) FastLanes {
     DelayLine* line[kFastLanes];
     uint32_t count[2];
     bool parallel[2];
+    bool lengthWork;               // a line had a length change running or requested
+    bool nonFinite;                // a line's damping state went non-finite
     uint32_t frames;               // 1..16
 
     // How often a lane-sub-block left the vector road (for benchmarks).
@@ -90,6 +92,7 @@ struct FastStats {
     uint64_t perSampleLaneBlocks = 0;
     uint64_t gatheredLaneBlocks = 0;
     uint64_t referenceCalls = 0;  // whole calls handed to the per-sample code
+    uint64_t recoveries = 0;      // calls after which a line's state was not finite
 };
 
 // The output stage through the given kernel: any number of frames, the same
