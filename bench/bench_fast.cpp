@@ -3,7 +3,9 @@
 // Counter "ns/frame" covers both channels.
 #include <benchmark/benchmark.h>
 
+#include <iterator>
 #include <memory>
+#include <string>
 #include <random>
 #include <vector>
 
@@ -14,12 +16,16 @@
 namespace {
 
 struct Case {
+    const char* name;
     float lines;
     float depth;  // percent, both ends
     bool parallel;
+    bool resizing;  // the longest distance swings, so every line keeps changing length
 };
 
-constexpr Case kCases[] = {{1, 0, false}, {4, 0, false}, {8, 30, false}, {8, 30, true}};
+constexpr Case kCases[] = {{"1 line", 1, 0, false, false}, {"4 series", 4, 0, false, false},
+    {"8 mod series", 8, 30, false, false}, {"8 mod parallel", 8, 30, true, false},
+    {"8 mod resizing", 8, 30, false, true}};
 constexpr uint32_t kHostBlock = 256;
 
 enum Road { kReference, kBaseline, kAvx2 };
@@ -67,7 +73,10 @@ void bench(benchmark::State& state)
     // Past the first length changes from the construction length.
     for (int k = 0; k < 2000; ++k)
         processFast(*e, in.data(), left.data(), right.data(), kHostBlock, bestFastKernel(), nullptr);
+    int64_t iteration = 0;
     for (auto _ : state) {
+        if (c.resizing && iteration++ % 64 == 0)
+            e->setMaxDistance(iteration % 128 == 1 ? 60.0f : 100.0f);
         block();
         benchmark::DoNotOptimize(left.data());
         benchmark::ClobberMemory();
@@ -81,14 +90,13 @@ void bench(benchmark::State& state)
     }
 }
 
-const char* const kCaseNames[] = {"1 line", "4 series", "8 mod series", "8 mod parallel"};
 const char* const kRoadNames[] = {"reference", "baseline", "avx2"};
 
 int registerAll()
 {
-    for (int c = 0; c < 4; ++c)
+    for (int c = 0; c < static_cast<int>(std::size(kCases)); ++c)
         for (int r = 0; r < 3; ++r)
-            benchmark::RegisterBenchmark((std::string(kCaseNames[c]) + "/" + kRoadNames[r]).c_str(), bench)
+            benchmark::RegisterBenchmark((std::string(kCases[c].name) + "/" + kRoadNames[r]).c_str(), bench)
                 ->Args({c, r});
     return 0;
 }

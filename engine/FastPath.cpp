@@ -7,6 +7,10 @@
 #include "Engine.h"
 #include "Feedback.h"
 
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 // The baseline kernel: SSE2 on x86-64, NEON on aarch64, plain code elsewhere.
 namespace fast_baseline {
 #define FAST_WIDTH 4
@@ -191,30 +195,22 @@ void processFast(Engine& engine, const float* input, float* outLeft, float* outR
     for (uint32_t& lanes : L.endedLanes)
         lanes = 0;
 
-    const float hpCoef = engine.inputHighpassCoef;
-    const float lpCoef = engine.inputLowpassCoef;
+    L.inputHighpassCoef = engine.inputHighpassCoef;
+    L.inputLowpassCoef = engine.inputLowpassCoef;
+    L.inputHighpassState = engine.inputHighpassState;
+    L.inputLowpassState = engine.inputLowpassState;
     const float dryGain = engine.dryGain;
     const float wetGain = engine.wetGain;
-    float hpState = engine.inputHighpassState;
-    float lpState = engine.inputLowpassState;
     for (uint32_t start = 0; start < frames; start += kFastBlock) {
         const uint32_t n = (frames - start < kFastBlock) ? frames - start : static_cast<uint32_t>(kFastBlock);
         // All inputs of the sub-block are read before any output is written,
-        // so the input may share a buffer with either output.
-        float dry[kFastBlock] = {};
+        // so the input may share a buffer with either output. The dry path
+        // passes non-finite samples as they came.
+        float* dry = L.dry;
         for (uint32_t t = 0; t < n; ++t)
             dry[t] = input[start + t];
-        for (uint32_t t = 0; t < n; ++t) {
-            // A non-finite sample never enters the filters and rings; the dry
-            // path passes it as it came.
-            const float u = std::isfinite(dry[t]) ? dry[t] : 0.0f;
-            const float d = hpState - u;
-            hpState = u + hpCoef * d;
-            lpState = lpCoef * (lpState + hpCoef * d) - hpCoef * d;
-            L.input[t] = lpState;
-        }
         for (uint32_t t = n; t < kFastBlock; ++t)
-            L.input[t] = 0.0f;
+            dry[t] = 0.0f;
         L.frames = n;
         kernel(L);
         if (L.anyEnded)
@@ -232,8 +228,8 @@ void processFast(Engine& engine, const float* input, float* outLeft, float* outR
             std::memcpy(outRight + start, right, sizeof(float) * n);
         }
     }
-    engine.inputHighpassState = hpState;
-    engine.inputLowpassState = lpState;
+    engine.inputHighpassState = L.inputHighpassState;
+    engine.inputLowpassState = L.inputLowpassState;
     scatterLanes(L);
     if (stats) {
         stats->laneBlocks += L.laneBlocks;

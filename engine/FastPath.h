@@ -41,7 +41,12 @@ struct alignas(64) FastLanes {
     int32_t resizing[kFastLanes];  // mask
     int32_t active[kFastLanes];    // mask: the line's index is below its bank's count
 
-    float input[kFastBlock];       // the conditioned input of this call
+    float dry[kFastBlock];         // the input samples of this call
+    float input[kFastBlock];       // the same through the input filters
+    float inputHighpassCoef;
+    float inputLowpassCoef;
+    float inputHighpassState;
+    float inputLowpassState;
     float wet[2][kFastBlock];      // each bank's result
 
     // Length changes that ended at sample t, with the feedback and length to

@@ -7,6 +7,7 @@
 #include "DelayLine.h"
 
 #if defined(__x86_64__)
+#include <immintrin.h>
 
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
