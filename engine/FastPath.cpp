@@ -86,8 +86,9 @@ bool gatherLanes(Engine& engine, FastLanes& L)
     // most) that holds an active line.
     const uint32_t most = L.count[0] > L.count[1] ? L.count[0] : L.count[1];
     const int used = static_cast<int>((2 * most + 7) / 8 * 8);
-    bool unusual = false;
-    bool lengthWork = false;
+    uint64_t lengths = 0;
+    uint64_t requests = 0;
+    bool resizing = false;
     for (int lane = 0; lane < used; ++lane) {
         const int b = lane & 1;
         const uint32_t k = static_cast<uint32_t>(lane >> 1);
@@ -104,11 +105,9 @@ bool gatherLanes(Engine& engine, FastLanes& L)
             L.resizing[lane] = L.active[lane] = 0;
             continue;
         }
-        // Lengths must fit the lanes' 32-bit integers (a request can be any
-        // number). The write index and read pointer stay in the ring by
-        // construction.
-        unusual |= ((line.length | line.targetLength | line.pendingLength) >> 31) != 0;
-        lengthWork |= line.resizing | (line.pendingLength != 0);
+        lengths |= line.length | line.targetLength;
+        requests |= line.pendingLength;
+        resizing |= line.resizing;
         L.lfoPhase[lane] = line.lfoPhase;
         L.lfoIncrement[lane] = line.lfoIncrement;
         L.modDepth[lane] = line.modDepth;
@@ -127,8 +126,11 @@ bool gatherLanes(Engine& engine, FastLanes& L)
         L.resizing[lane] = line.resizing ? -1 : 0;
         L.active[lane] = -1;
     }
-    L.lengthWork = lengthWork;
-    return !unusual;
+    L.lengthWork = resizing || requests != 0;
+    // Lengths must fit the lanes' 32-bit integers (a request can be any
+    // number). The write index and read pointer stay in the ring by
+    // construction.
+    return ((lengths | requests) >> 31) == 0;
 }
 
 // Back into the lines. Without a length change running or requested at the

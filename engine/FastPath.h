@@ -3,9 +3,12 @@
 //
 // Within a sub-block a line's output depends on its own damping state only
 // through the ring, a full loop delay later. So the sixteen interpolations and
-// allpasses of one line run as one vector in time, and the truly sequential
-// chains (LFO phase, read pointer, length change, damping) run as one vector
-// across the sixteen lines: left bank in lanes 0..7, right bank in lanes 8..15.
+// allpasses of one line run as one vector in time (line k's sixteen outputs
+// are line k + 1's inputs in series), and the truly sequential chains (input
+// filters, LFO phase, read pointer, length change, damping) run as vectors
+// across the sixteen lines. A line whose taps would read a slot written
+// earlier in the same sub-block (a delay of under about 21 samples) runs
+// tick's signal part sample by sample instead.
 //
 // This header holds only plain records and declarations: the kernels for
 // other instruction sets include it, and must not pick up inline code.
@@ -21,7 +24,8 @@ constexpr int kFastBlock = 16;  // samples per kernel call at most
 
 // The per-lane state a kernel works on, one array per field; the glue copies
 // it out of the lines before a call and back after it. Masks are 0 or -1.
-// Lanes of lines beyond their bank's count hold zeros and are never written.
+// Lanes of lines beyond their bank's count hold zeros and are never written
+// back.
 struct alignas(64) FastLanes {
     float lfoPhase[kFastLanes];
     float lfoIncrement[kFastLanes];
@@ -65,7 +69,8 @@ struct alignas(64) FastLanes {
     bool nonFinite;                // a line's damping state went non-finite
     uint32_t frames;               // 1..16
 
-    // How often a lane-sub-block left the vector road (for benchmarks).
+    // How often a line's sub-block left the plain vector road (for tests and
+    // benchmarks).
     uint64_t laneBlocks;
     uint64_t perSampleLaneBlocks;  // a tap read a slot written in the same sub-block
     uint64_t gatheredLaneBlocks;   // taps too scattered for window loads
