@@ -1,6 +1,7 @@
 #include "FastPath.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -82,49 +83,39 @@ bool gatherLanes(Engine& engine, FastLanes& L)
     L.count[1] = static_cast<uint32_t>(engine.right.count);
     L.parallel[0] = engine.left.parallel;
     L.parallel[1] = engine.right.parallel;
-    // Kernels touch the lanes up to the end of the last vector (8 lanes at
-    // most) that holds an active line.
-    const uint32_t most = L.count[0] > L.count[1] ? L.count[0] : L.count[1];
-    const int used = static_cast<int>((2 * most + 7) / 8 * 8);
+    // The lanes of lines beyond the count run along without effect; zeros
+    // keep them in range.
+    std::memset(&L, 0, offsetof(FastLanes, dry));
     uint64_t lengths = 0;
     uint64_t requests = 0;
     bool resizing = false;
-    for (int lane = 0; lane < used; ++lane) {
-        const int b = lane & 1;
-        const uint32_t k = static_cast<uint32_t>(lane >> 1);
-        DelayLine& line = const_cast<DelayLine&>(banks[b]->lines[k]);
-        L.line[lane] = &line;
-        L.buffer[lane] = line.buffer;
-        if (k >= L.count[b]) {
-            // A lane that runs along without effect.
-            L.lfoPhase[lane] = L.lfoIncrement[lane] = L.modDepth[lane] = L.readPos[lane] = 0.0f;
-            L.readSpeed[lane] = L.feedback[lane] = 0.0f;
-            L.highpassState[lane] = L.lowpassState[lane] = 0.0f;
-            L.highpassCoef[lane] = L.lowpassCoef[lane] = L.writeGain[lane] = 0.0f;
-            L.writeIndex[lane] = L.length[lane] = L.targetLength[lane] = L.pendingLength[lane] = 0;
-            L.resizing[lane] = L.active[lane] = 0;
-            continue;
+    for (int b = 0; b < 2; ++b) {
+        for (uint32_t k = 0; k < L.count[b]; ++k) {
+            const int lane = 2 * static_cast<int>(k) + b;
+            DelayLine& line = const_cast<DelayLine&>(banks[b]->lines[k]);
+            L.line[lane] = &line;
+            L.buffer[lane] = line.buffer;
+            lengths |= line.length | line.targetLength;
+            requests |= line.pendingLength;
+            resizing |= line.resizing;
+            L.lfoPhase[lane] = line.lfoPhase;
+            L.lfoIncrement[lane] = line.lfoIncrement;
+            L.modDepth[lane] = line.modDepth;
+            L.readPos[lane] = line.readPos;
+            L.readSpeed[lane] = line.readSpeed;
+            L.feedback[lane] = line.feedback;
+            L.highpassState[lane] = line.highpassState;
+            L.lowpassState[lane] = line.lowpassState;
+            L.highpassCoef[lane] = line.highpassCoef;
+            L.lowpassCoef[lane] = line.lowpassCoef;
+            L.writeGain[lane] = line.writeGain;
+            L.writeIndex[lane] = static_cast<int32_t>(line.writeIndex);
+            L.length[lane] = static_cast<int32_t>(line.length);
+            L.targetLength[lane] = static_cast<int32_t>(line.targetLength);
+            L.pendingLength[lane] = static_cast<int32_t>(line.pendingLength);
+            L.resizing[lane] = line.resizing ? -1 : 0;
+            L.active[lane] = -1;
         }
-        lengths |= line.length | line.targetLength;
-        requests |= line.pendingLength;
-        resizing |= line.resizing;
-        L.lfoPhase[lane] = line.lfoPhase;
-        L.lfoIncrement[lane] = line.lfoIncrement;
-        L.modDepth[lane] = line.modDepth;
-        L.readPos[lane] = line.readPos;
-        L.readSpeed[lane] = line.readSpeed;
-        L.feedback[lane] = line.feedback;
-        L.highpassState[lane] = line.highpassState;
-        L.lowpassState[lane] = line.lowpassState;
-        L.highpassCoef[lane] = line.highpassCoef;
-        L.lowpassCoef[lane] = line.lowpassCoef;
-        L.writeGain[lane] = line.writeGain;
-        L.writeIndex[lane] = static_cast<int32_t>(line.writeIndex);
-        L.length[lane] = static_cast<int32_t>(line.length);
-        L.targetLength[lane] = static_cast<int32_t>(line.targetLength);
-        L.pendingLength[lane] = static_cast<int32_t>(line.pendingLength);
-        L.resizing[lane] = line.resizing ? -1 : 0;
-        L.active[lane] = -1;
     }
     L.lengthWork = resizing || requests != 0;
     // Lengths must fit the lanes' 32-bit integers (a request can be any
