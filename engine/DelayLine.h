@@ -15,6 +15,12 @@ constexpr uint64_t kGuardSlots = 5;
 
 constexpr float kRingSizeF = 16000.0f;
 
+// Input samples beyond +-1e30 (NaN and infinities included) enter the filters
+// and rings as silence: such a value is garbage from upstream, and anything
+// much larger could overflow inside the loops a line length later. The dry
+// path still passes the sample as it came.
+constexpr float kLargestInput = 1e30f;
+
 // A length change moves the read pointer slower (grow) or faster (shrink)
 // than the write pointer until the distance is the requested length.
 constexpr float kGrowSpeed = 0.9f;

@@ -17,10 +17,9 @@ void Engine::processReference(const float* input, float* outLeft, float* outRigh
 {
     for (uint32_t j = 0; j < frames; ++j) {
         const float x = input[j];
-        // A non-finite sample never enters the filters and rings, or it would
-        // circulate there for the rest of the instance's life. The dry path
-        // passes it as it came.
-        const float u = std::isfinite(x) ? x : 0.0f;
+        // A broken sample never enters the filters and rings, or it would
+        // circulate there for the rest of the instance's life.
+        const float u = (std::fabs(x) <= kLargestInput) ? x : 0.0f;
 
         const float d = inputHighpassState - u;
         inputHighpassState = u + inputHighpassCoef * d;
@@ -33,8 +32,8 @@ void Engine::processReference(const float* input, float* outLeft, float* outRigh
         outRight[j] = dryGain * x + wetGain * wetRight;
     }
 
-    // An overflow inside the network (finite but huge input) can still leave
-    // a state non-finite; clear that part so the next sub-block is clean.
+    // Should an overflow inside the network still leave a state non-finite,
+    // clear that part so the next sub-block is clean.
     if (!std::isfinite(inputHighpassState) || !std::isfinite(inputLowpassState)) {
         inputHighpassState = 0.0f;
         inputLowpassState = 0.0f;

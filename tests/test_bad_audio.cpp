@@ -54,20 +54,20 @@ bool sameBits(float a, float b)
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-// A NaN or infinite sample reaches the outputs only through the dry term of
-// its own frame; the network sees silence in its place, so every other frame
-// is bit for bit what the same signal with zeros there gives.
-TEST_P(BadAudio, NonFiniteSamplesActAsSilence)
+// A NaN, an infinity or a sample beyond 1e30 reaches the outputs only through
+// the dry term of its own frame; the network sees silence in its place, so
+// every other frame is bit for bit what the same signal with zeros there gives.
+TEST_P(BadAudio, BrokenSamplesActAsSilence)
 {
     const Stereo silent = process(signal(0.0f));
     for (const float value : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                              -std::numeric_limits<float>::infinity()}) {
+                              -std::numeric_limits<float>::infinity(), 3e38f, -1.5e30f}) {
         const Stereo out = process(signal(value));
         for (size_t i = 0; i < out.left.size(); ++i) {
             const bool inBurst = i >= kBurstStart && i < burstEnd();
-            if (inBurst) {
+            if (inBurst && !std::isfinite(value)) {
                 ASSERT_FALSE(std::isfinite(out.left[i]) || std::isfinite(out.right[i])) << value << " at " << i;
-            } else {
+            } else if (!inBurst) {
                 ASSERT_TRUE(sameBits(out.left[i], silent.left[i]) && sameBits(out.right[i], silent.right[i]))
                     << value << " at frame " << i << ", burst " << kBurstStart << ".." << burstEnd();
             }
@@ -90,32 +90,6 @@ TEST_P(BadAudio, HugeFiniteInputBehavesAsScaledSaneInput)
     for (size_t i = 0; i < input.size(); ++i)
         ASSERT_TRUE(sameBits(huge.left[i], sane.left[i] * scale) && sameBits(huge.right[i], sane.right[i] * scale))
             << "frame " << i;
-}
-
-// 3e38 is finite but overflows inside the lines, possibly only when a ring
-// reads it back a line length later. Each overflow clears the lines it hit
-// at the end of its sub-block: no stretch of non-finite output outlasts one
-// sub-block, and the tail ends finite.
-TEST_P(BadAudio, OverflowInsideIsClearedWithinOneSubBlock)
-{
-    const Stereo out = process(signal(3e38f));
-    size_t lastBad = burstEnd(), stretches = 0;
-    for (const std::vector<float>* channel : {&out.left, &out.right}) {
-        size_t stretch = 0;
-        for (size_t i = burstEnd(); i < channel->size(); ++i) {
-            if (std::isfinite((*channel)[i])) {
-                stretch = 0;
-                continue;
-            }
-            stretches += stretch++ == 0;
-            lastBad = std::max(lastBad, i + 1);
-            ASSERT_LE(stretch, kSubBlock) << "frame " << i;
-        }
-    }
-    EXPECT_LT(lastBad, out.left.size() - kTail / 2);
-    std::printf("3e38 burst of %u, %s, %g lines: %zu non-finite stretches, the last ending %zu samples after the burst\n",
-                std::get<0>(GetParam()), std::get<1>(GetParam()) ? "parallel" : "series",
-                static_cast<double>(std::get<2>(GetParam())), stretches, lastBad - burstEnd());
 }
 
 INSTANTIATE_TEST_SUITE_P(Bursts, BadAudio,

@@ -100,8 +100,7 @@ void settle(Engine& e)
 }
 
 // White noise at a random level, with now and then a burst of NaN,
-// infinities, denormals or huge values of alternating sign, which overflow
-// inside the network.
+// infinities, denormals or huge values of alternating sign.
 struct Noise {
     std::mt19937& rng;
     float level = 1.0f;
@@ -161,6 +160,13 @@ Trace session(uint32_t seed, uint64_t frames, Process process, FastKernel kernel
         const uint32_t n = pick < 10 ? 16 : pick < 14 ? rng() % 17 : rng() % 200;
         for (uint32_t j = 0; j < n; ++j)
             in[j] = noise.next();
+        // Now and then a line's state overflows, as only hostile settings
+        // can make it: both roads must clear it the same way.
+        if (rng() % 400 == 0) {
+            LineBank& bank = rng() % 2 ? e.left : e.right;
+            DelayLine& line = bank.lines[rng() % bank.count];
+            (rng() % 2 ? line.lowpassState : line.highpassState) = rng() % 2 ? INFINITY : NAN;
+        }
         // Hosts may hand the input buffer as an output buffer.
         const uint32_t sharing = rng() % 4;
         float* outLeft = left.data();

@@ -149,3 +149,22 @@ TEST(Hostile, ControlValuesNeverBreakTheEngine)
 }
 
 } // namespace
+
+// A line whose loop overflowed anyway (only hostile settings get there) is
+// silenced at the end of its sub-block: the next sub-block is finite again
+// and the other lines ring on.
+TEST(Hostile, OverflowedLineIsClearedWithinItsSubBlock)
+{
+    auto rig = makeRig();
+    rig->control[kPortDecay] = 3000;
+    rig->run(256);
+    DelayLine& broken = rig->engine.right.lines[2];
+    broken.lowpassState = std::numeric_limits<float>::infinity();
+    rig->run(16);
+    EXPECT_TRUE(broken.signalIsFinite());
+    EXPECT_TRUE(std::all_of(broken.buffer, broken.buffer + kRingSize + kGuardSlots, [](float v) { return v == 0.0f; }));
+    rig->run(64);
+    for (uint32_t j = 0; j < 64; ++j)
+        ASSERT_TRUE(std::isfinite(rig->left[j]) && std::isfinite(rig->right[j])) << j;
+    EXPECT_NE(rig->right[63], 0.0f);
+}
