@@ -9,22 +9,24 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <lv2/core/lv2.h>
+
+#include "TestSupport.h"
 
 #ifndef STREUWOLKE_MODULE
 #error "STREUWOLKE_MODULE must name the built plug-in library"
 #endif
 
 namespace robust {
+
+using support::LogFile;
+using support::sameBits;
+using support::whiteNoise;
 
 enum Port : uint32_t {
     kIn, kOutLeft, kOutRight, kMix, kLines, kDecay, kMinDistance, kMaxDistance,
@@ -128,54 +130,5 @@ inline Stereo render(Instance& instance, const std::vector<float>& input, size_t
     }
     return out;
 }
-
-inline std::vector<float> whiteNoise(size_t frames, float level, uint32_t seed)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> uniform(-level, level);
-    std::vector<float> signal(frames);
-    for (float& x : signal)
-        x = uniform(rng);
-    return signal;
-}
-
-// Holds the state of the diagnostic log file for a test that switches the
-// log on or off, and puts it back as it was afterwards.
-class LogFile {
-public:
-    static constexpr const char* kPath = "/tmp/plonkbrett.log";
-
-    LogFile()
-    {
-        std::ifstream in(kPath, std::ios::binary);
-        existed_ = static_cast<bool>(in);
-        if (existed_)
-            saved_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    ~LogFile()
-    {
-        if (existed_)
-            std::ofstream(kPath, std::ios::binary | std::ios::trunc) << saved_;
-        else
-            std::remove(kPath);
-    }
-    LogFile(const LogFile&) = delete;
-    LogFile& operator=(const LogFile&) = delete;
-
-    static void switchOn(const char* level) { std::ofstream(kPath, std::ios::trunc) << level << '\n'; }
-    static void switchOff() { std::remove(kPath); }
-    static bool exists() { return std::ifstream(kPath).good(); }
-    static std::string text()
-    {
-        std::ifstream in(kPath, std::ios::binary);
-        std::ostringstream all;
-        all << in.rdbuf();
-        return all.str();
-    }
-
-private:
-    bool existed_ = false;
-    std::string saved_;
-};
 
 } // namespace robust

@@ -2,7 +2,6 @@
 // network for the rest of the instance's life nor change what the rest of
 // the signal produces.
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <tuple>
 
@@ -48,11 +47,6 @@ protected:
 
     static size_t burstEnd() { return kBurstStart + std::get<0>(GetParam()); }
 };
-
-bool sameBits(float a, float b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
 
 // A NaN, an infinity or a sample beyond 1e30 reaches the outputs only through
 // the dry term of its own frame; the network sees silence in its place, so

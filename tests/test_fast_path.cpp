@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
 #include "engine/Engine.h"
 #include "engine/FastPath.h"
 #include "engine/FloatMode.h"
@@ -194,11 +195,6 @@ Trace session(uint32_t seed, uint64_t frames, Process process, FastKernel kernel
     return trace;
 }
 
-bool sameBits(float a, float b)
-{
-    return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
-}
-
 // Where two engines first differ, by bank, line and field offset.
 std::string firstDifference(const Engine& a, const Engine& b)
 {
@@ -225,8 +221,8 @@ void expectSameRun(const Trace& fast, const Trace& reference)
 {
     ASSERT_EQ(fast.left.size(), reference.left.size());
     for (size_t j = 0; j < fast.left.size(); ++j) {
-        ASSERT_TRUE(sameBits(fast.left[j], reference.left[j])) << "left frame " << j;
-        ASSERT_TRUE(sameBits(fast.right[j], reference.right[j])) << "right frame " << j;
+        ASSERT_TRUE(support::sameBits(fast.left[j], reference.left[j], true)) << "left frame " << j;
+        ASSERT_TRUE(support::sameBits(fast.right[j], reference.right[j], true)) << "right frame " << j;
     }
     EXPECT_EQ(firstDifference(*fast.engine, *reference.engine), "none");
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Host.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -42,11 +43,7 @@ std::vector<float> testMaterial()
         x.insert(x.end(), gap.begin(), gap.end());
     };
     append(impulse(1, 1.0f));
-    std::vector<float> noise(14400);
-    uint32_t seed = 1;
-    for (float& v : noise)
-        v = float((seed = seed * 1664525u + 1013904223u) >> 8) / 8388608.0f - 1.0f;
-    append(noise);
+    append(support::whiteNoise(14400, 1.0f, 1));
     std::vector<float> sweep(96000), pluck(72000);
     double phase = 0.0;
     for (size_t i = 0; i < sweep.size(); ++i) {
@@ -191,10 +188,7 @@ protected:
     int run(const std::string& command)
     {
         const int status = std::system(("cd '" + dir + "' && " + command + " 2> err.txt").c_str());
-        std::ifstream f(dir + "/err.txt");
-        std::stringstream s;
-        s << f.rdbuf();
-        err = s.str();
+        err = support::readFile(dir + "/err.txt");
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
@@ -293,14 +287,12 @@ TEST_F(Tool, AgreesWithLv2apply)
 TEST_F(Tool, ListsPresetsAndControls)
 {
     ASSERT_EQ(run(tool + " --list > list.txt"), 0) << err;
-    std::ifstream f(dir + "/list.txt");
-    std::stringstream s;
-    s << f.rdbuf();
+    const std::string list = support::readFile(dir + "/list.txt");
     Host host(STREUWOLKE_TEST_BUNDLE);
     for (const Preset& p : host.presets())
-        EXPECT_NE(s.str().find(p.label), std::string::npos) << p.label;
+        EXPECT_NE(list.find(p.label), std::string::npos) << p.label;
     for (const Control& c : host.controls())
-        EXPECT_NE(s.str().find(c.symbol), std::string::npos) << c.symbol;
+        EXPECT_NE(list.find(c.symbol), std::string::npos) << c.symbol;
 }
 
 } // namespace

@@ -243,7 +243,7 @@ TEST(RealTimeSafety, RunWithoutLogAllocatesNothingAndCallsNoSystemCall)
 TEST(RealTimeSafety, RunWithLogCallsOnlyTheLogsOwnSystemCalls)
 {
     LogFile log;
-    LogFile::switchOn("1");
+    LogFile::switchOn("1\n");
     const Report report = measure(true, 300);
     if (report.runs < 0)
         GTEST_SKIP() << "this system does not permit seccomp filters";

@@ -74,7 +74,7 @@ TEST(Threads, InstancesRunConcurrentlyWithLifecycleAndLogSwitching)
         while (!stop.load(std::memory_order_relaxed)) {
             const bool on = lifecycles++ % 2 == 0;
             if (on)
-                LogFile::switchOn("1");
+                LogFile::switchOn("1\n");
             else
                 LogFile::switchOff();
             Work extra{static_cast<uint32_t>(lifecycles)};

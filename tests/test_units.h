@@ -2,18 +2,13 @@
 // it, and a guard that parks whatever sits at the log path during a test.
 #pragma once
 
-#include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include "TestSupport.h"
 
 #include "log/Log.h"
 #include "plugin/PluginInstance.h"
@@ -54,51 +49,18 @@ struct Rig {
 
 inline std::unique_ptr<Rig> makeRig(double rate = 48000.0) { return std::make_unique<Rig>(rate); }
 
-inline std::string readFile(const char* path)
-{
-    std::ifstream file(path);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
+using support::pathExists;
+using support::readFile;
 
-inline bool pathExists(const char* path)
-{
-    struct stat st;
-    return lstat(path, &st) == 0;
-}
-
-// Moves whatever is at the log path aside (file, link, anything) for the
-// test's lifetime and puts it back afterwards; the log level ends at 0.
-class LogFileGuard {
+// The shared guard, with this process's log level at 0 before and after.
+class LogFileGuard : public support::LogFile {
 public:
-    LogFileGuard() : saved_(std::string(kLogPath) + ".units-saved." + std::to_string(getpid()))
-    {
-        moved_ = std::rename(kLogPath, saved_.c_str()) == 0;
-        g_logLevel = 0;
-    }
-    ~LogFileGuard()
-    {
-        unlink(kLogPath);
-        if (moved_)
-            std::rename(saved_.c_str(), kLogPath);
-        g_logLevel = 0;
-    }
+    LogFileGuard() { g_logLevel = 0; }
+    ~LogFileGuard() { g_logLevel = 0; }
     // A log file with this text, then the level read from it as instantiate does.
     void enable(const std::string& text)
     {
-        std::ofstream(kLogPath) << text;
+        switchOn(text);
         readLogLevel();
     }
-    // Lines equal to the text, or starting with it.
-    static int countLines(const std::string& what, bool prefix = false)
-    {
-        std::istringstream text(readFile(kLogPath));
-        int n = 0;
-        for (std::string line; std::getline(text, line);)
-            n += prefix ? line.compare(0, what.size(), what) == 0 : line == what;
-        return n;
-    }
-
-private:
-    std::string saved_;
-    bool moved_ = false;
 };
