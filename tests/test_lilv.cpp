@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -24,30 +25,18 @@ namespace {
 struct PortRow {
     uint32_t index;
     const char* symbol;
-    bool audio;
-    bool input;
+    bool audio() const { return index <= kPortOutputRight; }
+    bool input() const { return index != kPortOutputLeft && index != kPortOutputRight; }
 };
 
 // The library's port indices against the symbols the Turtle gives them.
-constexpr PortRow kPorts[] = {
-    {kPortInput, "in", true, true},
-    {kPortOutputLeft, "out_left", true, false},
-    {kPortOutputRight, "out_right", true, false},
-    {kPortMix, "mix", false, true},
-    {kPortLines, "lines", false, true},
-    {kPortDecay, "decay", false, true},
-    {kPortMinDistance, "min_distance", false, true},
-    {kPortMaxDistance, "max_distance", false, true},
-    {kPortSpread, "spread", false, true},
-    {kPortParallel, "parallel", false, true},
-    {kPortLowCut, "low_cut", false, true},
-    {kPortHighCut, "high_cut", false, true},
-    {kPortDepthMin, "depth_min", false, true},
-    {kPortDepthMax, "depth_max", false, true},
-    {kPortRateMin, "rate_min", false, true},
-    {kPortRateMax, "rate_max", false, true},
-};
-static_assert(sizeof kPorts / sizeof kPorts[0] == kPortCount);
+constexpr PortRow kPorts[] = {{kPortInput, "in"}, {kPortOutputLeft, "out_left"},
+    {kPortOutputRight, "out_right"}, {kPortMix, "mix"}, {kPortLines, "lines"}, {kPortDecay, "decay"},
+    {kPortMinDistance, "min_distance"}, {kPortMaxDistance, "max_distance"}, {kPortSpread, "spread"},
+    {kPortParallel, "parallel"}, {kPortLowCut, "low_cut"}, {kPortHighCut, "high_cut"},
+    {kPortDepthMin, "depth_min"}, {kPortDepthMax, "depth_max"}, {kPortRateMin, "rate_min"},
+    {kPortRateMax, "rate_max"}};
+static_assert(std::size(kPorts) == kPortCount);
 
 class Lilv : public ::testing::Test {
 protected:
@@ -130,9 +119,9 @@ TEST_F(Lilv, PortsMatchTheLibrarysTable)
         const LilvPort* port = lilv_plugin_get_port_by_index(plugin, row.index);
         ASSERT_NE(port, nullptr);
         EXPECT_STREQ(lilv_node_as_string(lilv_port_get_symbol(plugin, port)), row.symbol);
-        EXPECT_EQ(lilv_port_is_a(plugin, port, node(row.audio ? LV2_CORE__AudioPort : LV2_CORE__ControlPort)), true);
-        EXPECT_EQ(lilv_port_is_a(plugin, port, node(row.input ? LV2_CORE__InputPort : LV2_CORE__OutputPort)), true);
-        EXPECT_EQ(lilv_port_is_a(plugin, port, node(row.input ? LV2_CORE__OutputPort : LV2_CORE__InputPort)), false);
+        EXPECT_EQ(lilv_port_is_a(plugin, port, node(row.audio() ? LV2_CORE__AudioPort : LV2_CORE__ControlPort)), true);
+        EXPECT_EQ(lilv_port_is_a(plugin, port, node(row.input() ? LV2_CORE__InputPort : LV2_CORE__OutputPort)), true);
+        EXPECT_EQ(lilv_port_is_a(plugin, port, node(row.input() ? LV2_CORE__OutputPort : LV2_CORE__InputPort)), false);
     }
     EXPECT_STREQ(lilv_node_as_uri(lilv_plugin_class_get_uri(lilv_plugin_get_class(plugin))), LV2_CORE__ReverbPlugin);
     LilvNodes* required = lilv_plugin_get_required_features(plugin);
@@ -145,7 +134,7 @@ TEST_F(Lilv, PortsMatchTheLibrarysTable)
 TEST_F(Lilv, ControlsHaveNameCommentAndOrderedRange)
 {
     for (const PortRow& row : kPorts) {
-        if (row.audio)
+        if (row.audio())
             continue;
         SCOPED_TRACE(row.symbol);
         const LilvPort* port = lilv_plugin_get_port_by_index(plugin, row.index);
