@@ -35,13 +35,10 @@ protected:
     static Stereo process(const std::vector<float>& input)
     {
         Instance instance;
-        instance.controls[kMix] = 50;
-        instance.controls[kLines] = std::get<2>(GetParam());
-        instance.controls[kParallel] = std::get<1>(GetParam()) ? 1.0f : 0.0f;
-        instance.controls[kDepthMin] = 5;
-        instance.controls[kDepthMax] = 40;
-        instance.controls[kRateMin] = 0.3f;
-        instance.controls[kRateMax] = 2.0f;
+        const auto [length, parallel, lines] = GetParam();
+        for (const auto& [port, value] : {std::pair{kMix, 50.0f}, {kLines, lines}, {kParallel, parallel ? 1.0f : 0.0f},
+                 {kDepthMin, 5.0f}, {kDepthMax, 40.0f}, {kRateMin, 0.3f}, {kRateMax, 2.0f}})
+            instance.controls[port] = value;
         return render(instance, input, kBlock);
     }
 
