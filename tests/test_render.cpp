@@ -29,17 +29,24 @@ std::vector<float> impulse(size_t frames, float amplitude)
     return x;
 }
 
+// The largest magnitude of a[from..].
+float peak(const std::vector<float>& a, size_t from = 0)
+{
+    float p = 0.0f;
+    for (size_t i = from; i < a.size(); ++i)
+        p = std::max(p, std::fabs(a[i]));
+    return p;
+}
+
 // -12 dBFS material with a second of silence after each piece: an impulse,
 // a white-noise burst, a 40 Hz..8 kHz sine sweep and a decaying plucked chord.
 std::vector<float> testMaterial()
 {
     std::vector<float> x, gap(48000, 0.0f);
     auto append = [&](std::vector<float> piece) {
-        float peak = 0.0f;
-        for (float v : piece)
-            peak = std::max(peak, std::fabs(v));
+        const float top = peak(piece);
         for (float& v : piece)
-            x.push_back(v * kMinus12dB / peak);
+            x.push_back(v * kMinus12dB / top);
         x.insert(x.end(), gap.begin(), gap.end());
     };
     append(impulse(1, 1.0f));
@@ -129,10 +136,7 @@ TEST(Presets, NeverClipMinus12dBFS)
     for (const Preset& preset : host.presets())
         for (float mix : {100.0f, 50.0f}) {
             const std::vector<float> out = render(host, kRate, withPreset(host, preset, mix), material, kSettle, 0);
-            float peak = 0.0f;
-            for (float v : out)
-                peak = std::max(peak, std::fabs(v));
-            EXPECT_LT(peak, 1.0f) << preset.label << " at mix " << mix;
+            EXPECT_LT(peak(out), 1.0f) << preset.label << " at mix " << mix;
         }
 }
 
@@ -238,13 +242,8 @@ TEST_F(Tool, KeepsTheTailAtTheInputRate)
     EXPECT_EQ(out.rate, 44100);
     EXPECT_EQ(out.channels, 2);
     ASSERT_GT(out.frames(), 4800u + 44100u);
-    float tailPeak = 0.0f, lastPeak = 0.0f;
-    for (size_t i = 4800 * 2; i < out.samples.size(); ++i)
-        tailPeak = std::max(tailPeak, std::fabs(out.samples[i]));
-    for (size_t i = out.samples.size() - 2 * 22050; i < out.samples.size(); ++i)
-        lastPeak = std::max(lastPeak, std::fabs(out.samples[i]));
-    EXPECT_GT(tailPeak, 0.01f);
-    EXPECT_LT(lastPeak, 3.2e-5f); // the last half second is below -90 dBFS
+    EXPECT_GT(peak(out.samples, 4800 * 2), 0.01f);
+    EXPECT_LT(peak(out.samples, out.samples.size() - 2 * 22050), 3.2e-5f); // the last half second is below -90 dBFS
 
     // A stereo input is mixed down, with a note.
     writeSound(dir + "/stereo.wav", std::vector<float>(2 * 4800, 0.1f), 44100, 2);
