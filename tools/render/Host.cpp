@@ -47,6 +47,7 @@ std::string bundleBesideExecutable()
     const std::string installDir = STREUWOLKE_LV2_INSTALL_DIR;
     const std::string candidates[] = {
         dir + "/" + kBundleName,
+        dir + "/lv2/" + kBundleName,  // the build tree
         (installDir[0] == '/' ? installDir : dir + "/../" + installDir) + "/" + kBundleName,
     };
     for (const std::string& c : candidates)
