@@ -51,4 +51,7 @@ struct Engine {
 
     // The same, sample by sample and line by line with DelayLine::tick.
     void processReference(const float* input, float* outLeft, float* outRight, uint32_t frames);
+
+    // Clears the input filters' states when they turned non-finite.
+    void recoverInputFilter();
 };

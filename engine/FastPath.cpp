@@ -232,10 +232,7 @@ void processFast(Engine& engine, const float* input, float* outLeft, float* outR
     }
 
     // The same clean-up as the per-sample code, once per call.
-    if (!std::isfinite(engine.inputHighpassState) || !std::isfinite(engine.inputLowpassState)) {
-        engine.inputHighpassState = 0.0f;
-        engine.inputLowpassState = 0.0f;
-    }
+    engine.recoverInputFilter();
     if (L.nonFinite) {
         engine.left.recoverLines();
         engine.right.recoverLines();

@@ -34,10 +34,15 @@ void Engine::processReference(const float* input, float* outLeft, float* outRigh
 
     // Should an overflow inside the network still leave a state non-finite,
     // clear that part so the next sub-block is clean.
+    recoverInputFilter();
+    left.recoverLines();
+    right.recoverLines();
+}
+
+void Engine::recoverInputFilter()
+{
     if (!std::isfinite(inputHighpassState) || !std::isfinite(inputLowpassState)) {
         inputHighpassState = 0.0f;
         inputLowpassState = 0.0f;
     }
-    left.recoverLines();
-    right.recoverLines();
 }
