@@ -1,5 +1,4 @@
 #include <cmath>
-#include <cstdlib>
 
 #include "Engine.h"
 
@@ -55,7 +54,6 @@ void LineBank::distributeLengths()
         lines[0].updateFeedback(decayMs);
         return;
     }
-    srand(static_cast<unsigned>(count));
     for (uint64_t i = 0; i < count; ++i) {
         const float t = static_cast<float>(i) / static_cast<float>(count - 1);
         const float p = static_cast<float>(std::pow(static_cast<double>(t), static_cast<double>(curve)));

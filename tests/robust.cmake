@@ -1,6 +1,7 @@
 # Robustness in a real session: hostile audio, shared buffers, threads and
 # the real-time rules of run.
 find_package(GTest REQUIRED)
+find_package(Threads REQUIRED)
 include(GoogleTest)
 
 function(streuwolke_robust_test name)
@@ -28,9 +29,9 @@ if(NOT STREUWOLKE_SANITIZE AND NOT STREUWOLKE_TSAN)
   streuwolke_robust_test(test_rt_safety SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_rt_safety.cpp
     PROPERTIES RESOURCE_LOCK logfile TIMEOUT 120)
   set_target_properties(test_rt_safety PROPERTIES ENABLE_EXPORTS ON)
+  target_link_libraries(test_rt_safety PRIVATE Threads::Threads)
 endif()
 
 streuwolke_robust_test(test_threads SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_threads.cpp
   PROPERTIES LABELS threads RESOURCE_LOCK logfile)
-find_package(Threads REQUIRED)
 target_link_libraries(test_threads PRIVATE Threads::Threads)

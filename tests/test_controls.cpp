@@ -72,6 +72,21 @@ TEST(Distribution, EveryRedistributionLogsFourLinesPerLine)
     EXPECT_EQ(LogFileGuard::countLines("fdbk: ", true), 32);
 }
 
+// The lengths need no random numbers, so the host's own rand() sequence
+// goes on undisturbed whatever the knobs do.
+TEST(Distribution, LeavesTheHostsRandomSequenceAlone)
+{
+    auto engine = std::make_unique<Engine>();
+    srand(7);
+    const int first = rand(), second = rand();
+    srand(7);
+    EXPECT_EQ(rand(), first);
+    engine->setLineCount(6);
+    engine->setSpread(30);
+    engine->setMaxDistance(50);
+    EXPECT_EQ(rand(), second);
+}
+
 TEST(Modulation, SpreadOverActiveLinesOnly)
 {
     auto engine = std::make_unique<Engine>();
