@@ -4,7 +4,6 @@
 
 #include <lv2/core/lv2.h>
 
-#include "../engine/FloatMode.h"
 #include "../log/Log.h"
 #include "PluginInstance.h"
 #include "Uri.h"
@@ -83,12 +82,6 @@ const void* extension_data(const char*)
 const LV2_Descriptor descriptor = {
     kPluginUri, instantiate, connect_port, activate, run, deactivate, cleanup, extension_data,
 };
-
-// Flush-to-zero on the thread that loads the library.
-__attribute__((constructor)) void flushToZeroOnLoad()
-{
-    setFloatMode(floatMode() | kFlushToZero);
-}
 
 } // namespace
 

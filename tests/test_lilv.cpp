@@ -17,6 +17,7 @@
 #include <lv2/core/lv2.h>
 
 #include "TestSupport.h"
+#include "engine/FloatMode.h"
 #include "plugin/PluginInstance.h"
 #include "plugin/Uri.h"
 
@@ -170,12 +171,16 @@ TEST_F(Lilv, InstantiatesAtCommonRatesWithoutExtensions)
     }
 }
 
+// One descriptor, and loading the library leaves the host thread's
+// floating-point mode as it was.
 TEST_F(Lilv, LibraryOffersOneDescriptor)
 {
     char* path = lilv_file_uri_parse(lilv_node_as_uri(lilv_plugin_get_library_uri(plugin)), nullptr);
+    const auto modeBefore = floatMode();
     void* module = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     lilv_free(path);
     ASSERT_NE(module, nullptr) << dlerror();
+    EXPECT_EQ(floatMode(), modeBefore) << "loading the library changed the host thread's denormal mode";
     auto entry = reinterpret_cast<LV2_Descriptor_Function>(dlsym(module, "lv2_descriptor"));
     ASSERT_NE(entry, nullptr);
     ASSERT_NE(entry(0), nullptr);
