@@ -1,5 +1,7 @@
 #include "Log.h"
 
+#include <cctype>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <fcntl.h>
@@ -14,19 +16,43 @@ namespace {
 const uid_t g_hostUser = geteuid();
 
 // The path lies in a directory every user can write to, so the file is only
-// trusted when it is a regular file of our own, reached without a link.
-// O_NONBLOCK keeps a FIFO planted at the path from blocking the open.
+// trusted when it is a regular file of our own with no other name (a hard
+// link would let the log append to some other file), reached without a
+// symbolic link. O_NONBLOCK keeps a FIFO planted at the path from blocking
+// the open.
 int openTrusted(int flags)
 {
-    const int fd = open(kLogPath, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    const int fd = open(kLogPath, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return -1;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != g_hostUser) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != g_hostUser || st.st_nlink != 1) {
         close(fd);
         return -1;
     }
     return fd;
+}
+
+// The decimal number at the start of the file, after any white space, as
+// "%d" reads it, but held to the int range: a huge level still means "log
+// everything" (and a huge negative one "nothing"). No number gives 1.
+int levelFrom(FILE* file)
+{
+    int c = std::getc(file);
+    while (c != EOF && std::isspace(c))
+        c = std::getc(file);
+    const bool negative = c == '-';
+    if (c == '-' || c == '+')
+        c = std::getc(file);
+    if (c == EOF || !std::isdigit(c))
+        return 1;
+    long long magnitude = 0;
+    constexpr long long kBeyond = static_cast<long long>(INT_MAX) + 2;
+    for (; c != EOF && std::isdigit(c); c = std::getc(file))
+        if (magnitude < kBeyond)
+            magnitude = magnitude * 10 + (c - '0');
+    const long long value = negative ? -magnitude : magnitude;
+    return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value);
 }
 
 } // namespace
@@ -44,9 +70,7 @@ void readLogLevel()
         g_logLevel.store(0, std::memory_order_relaxed);
         return;
     }
-    int level = 0;
-    if (std::fscanf(file, "%d", &level) != 1)
-        level = 1;
+    const int level = levelFrom(file);
     std::fclose(file);
     g_logLevel.store(level, std::memory_order_relaxed);
     logLine(0, "### log is active now ### ");
@@ -68,7 +92,9 @@ void writeLogLine(const char* format, ...)
         size = static_cast<int>(sizeof text) - 2;
     text[size++] = '\n';
 
-    const int fd = openTrusted(O_WRONLY | O_APPEND | O_CREAT);
+    // Never created here: deleting the file switches the log off from the
+    // next line on.
+    const int fd = openTrusted(O_WRONLY | O_APPEND);
     if (fd < 0)
         return;
     ssize_t ignored = write(fd, text, static_cast<size_t>(size));

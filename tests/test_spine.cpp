@@ -2,7 +2,7 @@
 // ramps, the host rate hand-over, and the diagnostic log switch.
 #include "test_units.h"
 
-
+#include <climits>
 
 namespace {
 
@@ -60,24 +60,29 @@ TEST(Spine, InstanceRampsStartJustOffTheirTargets)
         {d.step, 200}});
 }
 
-// The log file decides the level; a link or someone else's file at the path
-// is never read or written through.
+// The log file decides the level; a link, a second name of another file or
+// someone else's file at the path is never read or written through, and a
+// deleted log stays deleted.
 TEST(Spine, LogLevelAndAppendedLines)
 {
-    enum Kind { Absent, Regular, Link, Foreign };
+    enum Kind { Absent, Regular, Link, HardLink, Foreign };
     struct Case { Kind kind; const char* text; int level; };
     const Case cases[] = {{Absent, "", 0}, {Regular, "2\n", 2}, {Regular, "0\n", 0}, {Regular, "-1\n", -1},
-        {Regular, "", 1}, {Regular, "hello\n", 1}, {Link, "2\n", 0}, {Foreign, "2\n", 0}};
+        {Regular, "", 1}, {Regular, "hello\n", 1}, {Regular, "999999999999\n", INT_MAX},
+        {Regular, "2147483648\n", INT_MAX}, {Regular, "-99999999999\n", INT_MIN}, {Link, "2\n", 0},
+        {HardLink, "2\n", 0}, {Foreign, "2\n", 0}};
     const std::string target = "/tmp/plonkbrett-units-target." + std::to_string(getpid());
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "kind " << c.kind << " text " << c.text);
         LogFileGuard guard;
         struct Remove { const std::string& path; ~Remove() { unlink(path.c_str()); } } removeTarget{target};
+        const bool viaTarget = c.kind == Link || c.kind == HardLink;
         if (c.kind != Absent)
-            std::ofstream(c.kind == Link ? target : std::string(kLogPath)) << c.text;
+            std::ofstream(viaTarget ? target : std::string(kLogPath)) << c.text;
         ASSERT_TRUE(c.kind != Link || symlink(target.c_str(), kLogPath) == 0);
+        ASSERT_TRUE(c.kind != HardLink || link(target.c_str(), kLogPath) == 0);
         ASSERT_TRUE(c.kind != Foreign || chown(kLogPath, 65534, 65534) == 0) << "tests run as root";
-        const char* watched = c.kind == Link ? target.c_str() : kLogPath;
+        const char* watched = viaTarget ? target.c_str() : kLogPath;
 
         g_logLevel = 7;
         readLogLevel();
@@ -87,13 +92,17 @@ TEST(Spine, LogLevelAndAppendedLines)
             expected += "### log is active now ### \n";
         EXPECT_EQ(readFile(watched), expected);
 
-        if (c.kind == Link || c.kind == Foreign)
+        if (c.kind != Regular)
             g_logLevel = 1;  // untouched even when the level admits the line
         logFeedback(0.0215444f, 8000);
         if (c.kind == Regular && c.level >= 1)
             expected += "fdbk: 0.021544 sz: 8000\n";
         EXPECT_EQ(readFile(watched), expected);
         EXPECT_EQ(pathExists(kLogPath), c.kind != Absent);
+
+        unlink(kLogPath);
+        logFeedback(0.0215444f, 8000);
+        EXPECT_FALSE(pathExists(kLogPath));
     }
 }
 
