@@ -10,6 +10,22 @@
 
 constexpr float kSqrtHalf = 0.70710677f;
 
+// Control values change between sub-blocks of 16 samples, never inside one.
+constexpr uint32_t kSubBlockFrames = 16;
+
+// Calls piece(start, frames) for consecutive sub-blocks that cover frames
+// 0..total-1, the last one short when total is not a multiple of 16. The
+// position only ever grows to total, so it cannot wrap, whatever the total.
+template <typename Piece>
+inline void forEachSubBlock(uint32_t total, Piece piece)
+{
+    for (uint32_t start = 0; start < total;) {
+        const uint32_t frames = total - start < kSubBlockFrames ? total - start : kSubBlockFrames;
+        piece(start, frames);
+        start += frames;
+    }
+}
+
 struct Engine {
     float inputLowpassCoef = frequencyToPole(kHighCutDefault);
     float inputLowpassState = 0.0f;

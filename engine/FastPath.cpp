@@ -170,6 +170,8 @@ void logEndedChanges(FastLanes& L)
 
 }  // namespace
 
+static_assert(kFastBlock == kSubBlockFrames, "a kernel call is one sub-block");
+
 void processFast(Engine& engine, const float* input, float* outLeft, float* outRight, uint32_t frames,
     FastKernel kernel, FastStats* stats)
 {
@@ -194,8 +196,7 @@ void processFast(Engine& engine, const float* input, float* outLeft, float* outR
     L.inputLowpassState = engine.inputLowpassState;
     const float dryGain = engine.dryGain;
     const float wetGain = engine.wetGain;
-    for (uint32_t start = 0; start < frames; start += kFastBlock) {
-        const uint32_t n = (frames - start < kFastBlock) ? frames - start : static_cast<uint32_t>(kFastBlock);
+    forEachSubBlock(frames, [&](uint32_t start, uint32_t n) {
         // All inputs of the sub-block are read before any output is written,
         // so the input may share a buffer with either output. The dry path
         // passes non-finite samples as they came.
@@ -220,7 +221,7 @@ void processFast(Engine& engine, const float* input, float* outLeft, float* outR
             std::memcpy(outLeft + start, left, sizeof(float) * n);
             std::memcpy(outRight + start, right, sizeof(float) * n);
         }
-    }
+    });
     engine.inputHighpassState = L.inputHighpassState;
     engine.inputLowpassState = L.inputLowpassState;
     scatterLanes(L);

@@ -20,7 +20,7 @@ struct DelayLine;
 struct Engine;
 
 constexpr int kFastLanes = 16;  // line k of the left bank in lane 2k, of the right in 2k + 1
-constexpr int kFastBlock = 16;  // samples per kernel call at most
+constexpr int kFastBlock = 16;  // samples per kernel call at most: one sub-block
 
 // The per-lane state a kernel works on, one array per field; the glue copies
 // it out of the lines before a call and back after it. Masks are 0 or -1.

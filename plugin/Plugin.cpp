@@ -1,5 +1,6 @@
 // The LV2 entry points: one static descriptor and its operations.
 #include <cstdlib>
+#include <limits>
 #include <new>
 
 #include <lv2/core/lv2.h>
@@ -19,6 +20,11 @@ struct InstanceStorage {
 
 LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const*)
 {
+    // A rate that is not a positive number a float can hold has no meaning
+    // (a negative one would pin every feedback at its limit): refused, the
+    // LV2 way, before anything is logged.
+    if (!(rate > 0.0 && rate <= std::numeric_limits<float>::max()))
+        return nullptr;
     readLogLevel();
 
     void* memory = nullptr;

@@ -65,8 +65,6 @@ struct CachedControl {
     float cached = kNotYetApplied;
 };
 
-constexpr uint64_t kSubBlock = 16;
-
 // The mix port's percent mapped onto [-1, 1] with one rounding.
 inline float mixPosition(float percent)
 {

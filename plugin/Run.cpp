@@ -14,15 +14,12 @@ void runBlock(PluginInstance& self, uint32_t frames)
         return;
 
     Engine& engine = *self.engine;
-    for (uint32_t start = 0; start < frames; start += kSubBlock) {
-        const uint32_t remaining = frames - start;
-        const uint32_t length = remaining < kSubBlock ? remaining : static_cast<uint32_t>(kSubBlock);
-
+    forEachSubBlock(frames, [&](uint32_t start, uint32_t length) {
         if (self.mixRamp.advance() && engine.mix != self.mixRamp.current)
             engine.setMix(self.mixRamp.current);
         if (self.decayRamp.advance())
             engine.setDecay(self.decayRamp.current);
 
         engine.process(self.input + start, self.outputLeft + start, self.outputRight + start, length);
-    }
+    });
 }

@@ -159,6 +159,9 @@ TEST_F(Lilv, ControlsHaveNameCommentAndOrderedRange)
 
 TEST_F(Lilv, InstantiatesAtCommonRatesWithoutExtensions)
 {
+    // A rate that is no positive float is refused, the LV2 way.
+    for (double rate : {0.0, -48000.0, std::nan(""), HUGE_VAL, -HUGE_VAL, 1e39})
+        EXPECT_EQ(lilv_plugin_instantiate(plugin, rate, nullptr), nullptr) << rate;
     for (double rate : {44100.0, 48000.0}) {
         SCOPED_TRACE(rate);
         LilvInstance* instance = lilv_plugin_instantiate(plugin, rate, nullptr);

@@ -56,6 +56,24 @@ TEST(Run, SubBlocksWriteExactlyTheFramesAndStepTheRamps)
     }
 }
 
+// Any frame count a host can pass is cut into sub-blocks up to its end,
+// the largest included.
+TEST(Run, SubBlocksCoverAnyFrameCount)
+{
+    for (uint32_t total : {0u, 20u, 32u, UINT32_MAX - 15, UINT32_MAX}) {
+        uint64_t covered = 0, pieces = 0;
+        bool inOrder = true;
+        forEachSubBlock(total, [&](uint32_t start, uint32_t frames) {
+            inOrder = inOrder && start == covered && frames >= 1 && frames <= 16 && (frames == 16 || start + frames == total);
+            covered += frames;
+            ++pieces;
+        });
+        EXPECT_TRUE(inOrder) << total;
+        EXPECT_EQ(covered, total);
+        EXPECT_EQ(pieces, (uint64_t{total} + 15) / 16);
+    }
+}
+
 TEST(Run, MixGainsAreEqualPowerOnceSettled)
 {
     struct Case { float port, dry, wet; };
