@@ -15,6 +15,11 @@ constexpr uint64_t kGuardSlots = 5;
 
 constexpr float kRingSizeF = 16000.0f;
 
+// The modulation offset stays this many slots below the line's length, so
+// the six slots read always lie behind the one about to be written.
+constexpr uint64_t kReadReserve = 9;
+constexpr float kReadReserveF = 9.0f;
+
 // Input samples beyond +-1e30 (NaN and infinities included) enter the filters
 // and rings as silence: such a value is garbage from upstream, and anything
 // much larger could overflow inside the loops a line length later. The dry
@@ -49,6 +54,7 @@ struct DelayLine {
     uint64_t targetLength = 0;
     uint64_t pendingLength = 0;
     bool resizing = false;
+    bool fresh = true;  // has not run yet: a request places the line at once
     float readSpeed = 1.0f;
     float writeGain = 1.0f;
     float modDepth = 15.0f;
@@ -56,12 +62,39 @@ struct DelayLine {
     float lfoPhase = 0.0f;
     float buffer[kRingSize + kGuardSlots] = {};
 
-    // A later request overwrites one not yet taken up; one equal to the
-    // current length stores nothing.
+    // A line that has not run yet takes the length at once. Otherwise a
+    // later request overwrites one not yet taken up, and a request for the
+    // length the line already ends at (after a running change, or as it
+    // stands) drops any older one: a knob that comes back is never lost.
     void requestLength(uint64_t n)
     {
-        if (n != length)
-            pendingLength = n;
+        if (fresh) {
+            placeAt(n);
+            return;
+        }
+        const uint64_t destination = resizing ? targetLength : length;
+        pendingLength = (n == destination) ? 0 : n;
+    }
+
+    // The read pointer n - 1 slots behind the write index, as a finished
+    // length change leaves it.
+    void placeAt(uint64_t n)
+    {
+        length = n;
+        targetLength = n;
+        pendingLength = 0;
+        resizing = false;
+        readSpeed = 1.0f;
+        const uint64_t ahead = writeIndex + 1;
+        readPos = static_cast<float>(ahead >= n ? ahead - n : ahead + kRingSize - n);
+    }
+
+    // Back to silence, as a line that never ran: the ring and the damping
+    // states cleared, the next request placing it at once.
+    void makeFresh()
+    {
+        clearSignal();
+        fresh = true;
     }
 
     void updateFeedback(float decay)
@@ -85,12 +118,19 @@ struct DelayLine {
 
 inline float DelayLine::tick(float input)
 {
+    fresh = false;
     lfoPhase += lfoIncrement;
     if (lfoPhase >= 1.0f)
         lfoPhase -= 2.0f;
 
     const float r = readPos;
-    float p = (r + 1.0f) + modDepth * (std::fabs(lfoPhase) + 1.0f);
+    // Deep modulation on a short line could carry the read point past the
+    // write index, a whole ring late; it stops nine slots short of it.
+    float offset = modDepth * (std::fabs(lfoPhase) + 1.0f);
+    const float reach = length > kReadReserve ? static_cast<float>(length) - kReadReserveF : 0.0f;
+    if (offset > reach)
+        offset = reach;
+    float p = (r + 1.0f) + offset;
     if (p >= kRingSizeF)
         p -= kRingSizeF;
 

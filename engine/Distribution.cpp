@@ -76,6 +76,10 @@ void Engine::setLineCount(float value)
     else
         n = static_cast<uint64_t>(value);
     for (LineBank* bank : {&left, &right}) {
+        // Lines that come back start from silence at their new lengths
+        // instead of playing what they held when they were switched off.
+        for (uint64_t k = bank->count; k < n; ++k)
+            bank->lines[k].makeFresh();
         bank->count = n;
         bank->distributeLengths();
         bank->refreshFeedback();

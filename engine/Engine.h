@@ -70,4 +70,9 @@ struct Engine {
 
     // Clears the input filters' states when they turned non-finite.
     void recoverInputFilter();
+
+    // Silence in every ring and filter state (the host restarts the
+    // plug-in); lengths, running length changes, LFOs, positions and
+    // settings stay.
+    void clearAudio();
 };

@@ -132,6 +132,7 @@ void scatterLanes(FastLanes& L)
         for (uint32_t k = 0; k < L.count[b]; ++k) {
             const int lane = 2 * static_cast<int>(k) + b;
             DelayLine& line = *L.line[lane];
+            line.fresh = false;
             line.lfoPhase = L.lfoPhase[lane];
             line.readPos = L.readPos[lane];
             line.highpassState = L.highpassState[lane];

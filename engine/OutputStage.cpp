@@ -46,3 +46,12 @@ void Engine::recoverInputFilter()
         inputLowpassState = 0.0f;
     }
 }
+
+void Engine::clearAudio()
+{
+    inputHighpassState = 0.0f;
+    inputLowpassState = 0.0f;
+    for (LineBank* bank : {&left, &right})
+        for (DelayLine& line : bank->lines)
+            line.clearSignal();
+}

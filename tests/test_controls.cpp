@@ -10,12 +10,13 @@ namespace {
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 const float kInf = std::numeric_limits<float>::infinity();
 
-// The requests of all eight lines; lines beyond the count were never asked.
-std::vector<uint64_t> pending(const LineBank& bank)
+// The lengths of all eight lines of a bank that has not run yet: every
+// request placed its line at once, lines beyond the count keep 8000.
+std::vector<uint64_t> placed(const LineBank& bank)
 {
     std::vector<uint64_t> lengths;
     for (const DelayLine& line : bank.lines)
-        lengths.push_back(line.pendingLength);
+        lengths.push_back(line.pendingLength == 0 ? line.length : 0);
     return lengths;
 }
 
@@ -41,7 +42,7 @@ TEST(Distribution, PrimeLengthsByBank)
         {1, 109.932625f, 0, 0, {15991}, {15991}}, // 15990.2 samples: 15991 is prime
         {1, 0.678563f, 0, 0, {101}, {101}},       // 98.7 samples
     };
-    auto padded = [](std::vector<uint64_t> lengths) { return lengths.resize(kMaxLines), lengths; };
+    auto padded = [](std::vector<uint64_t> lengths) { return lengths.resize(kMaxLines, 8000), lengths; };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.count << " lines, " << c.minM << ".." << c.maxM << " m, " << c.spread);
         auto engine = std::make_unique<Engine>();
@@ -49,8 +50,8 @@ TEST(Distribution, PrimeLengthsByBank)
         engine->setMinDistance(c.minM);
         engine->setMaxDistance(c.maxM);
         engine->setSpread(c.spread);
-        EXPECT_EQ(pending(engine->left), padded(c.left));
-        EXPECT_EQ(pending(engine->right), padded(c.right));
+        EXPECT_EQ(placed(engine->left), padded(c.left));
+        EXPECT_EQ(placed(engine->right), padded(c.right));
         EXPECT_EQ(engine->right.spread, c.spread * 0.01f);
         EXPECT_EQ(engine->left.spread, 0.0f);
     }
@@ -59,17 +60,20 @@ TEST(Distribution, PrimeLengthsByBank)
     EXPECT_EQ(nextPrime(99), 101u);
 }
 
+// Each distribution logs every active line twice per bank, each time with
+// the length the line has: a fresh line already the one just placed.
 TEST(Distribution, EveryRedistributionLogsFourLinesPerLine)
 {
     LogFileGuard guard;
     guard.enable("1\n");
     auto engine = std::make_unique<Engine>();
-    const std::string line = "fdbk: 0.000000 sz: 8000";
+    const std::string four = "fdbk: 0.014749 sz: 293\nfdbk: 0.000000 sz: 5051\nfdbk: 0.000000 sz: 9803\n"
+                             "fdbk: 0.000000 sz: 14549\n";
+    const std::string once = four + four + four + four;
     engine->setLineCount(4.0f);
-    EXPECT_EQ(LogFileGuard::countLines(line), 16);
+    EXPECT_EQ(LogFileGuard::text(), "1\n### log is active now ### \n" + once);
     engine->setLineCount(4.5f);  // same count: still redistributed
-    EXPECT_EQ(LogFileGuard::countLines(line), 32);
-    EXPECT_EQ(LogFileGuard::countLines("fdbk: ", true), 32);
+    EXPECT_EQ(LogFileGuard::text(), "1\n### log is active now ### \n" + once + once);
 }
 
 // The lengths need no random numbers, so the host's own rand() sequence

@@ -63,13 +63,15 @@ struct Trace {
 
 // One random control change. Short lines with deep modulation make taps that
 // reach into the sub-block's own writes; distance nudges start short length
-// changes that end soon, jumps start long ones.
+// changes that end soon, jumps start long ones; a knob blip asks for a length
+// and takes it back; count changes bring back lines that start afresh; and
+// the host switches the plug-in off and on (activate).
 void randomControl(std::mt19937& rng, Engine& e)
 {
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     const float u = unit(rng);
     const float nudge = 0.1f * unit(rng) - 0.05f;
-    switch (rng() % 12) {
+    switch (rng() % 14) {
     case 0: e.setLineCount(1.0f + 8.0f * u); break;
     case 1: e.setMinDistance(u < 0.3f ? 0.5f + 2.0f * u : e.left.minDistance + nudge); break;
     case 2: e.setMaxDistance(u < 0.3f ? 110.0f * u : e.left.maxDistance + nudge); break;
@@ -81,22 +83,14 @@ void randomControl(std::mt19937& rng, Engine& e)
     case 8: e.setModRateMax(0.01f + 10.0f * u); break;
     case 9: e.setDecay(u < 0.1f ? 0.0f : 10000.0f * u * u); break;
     case 10: e.setMix(2.0f * u - 1.0f); break;
-    default: e.setMinDistance(e.left.minDistance + nudge); break;
+    case 11: {
+        const float was = e.left.maxDistance;
+        e.setMaxDistance(110.0f * u);
+        e.setMaxDistance(was);
+        break;
     }
-}
-
-// Lines as if their first length changes were over long ago: the read
-// pointer at the requested distance, no change running.
-void settle(Engine& e)
-{
-    for (LineBank* bank : {&e.left, &e.right}) {
-        for (DelayLine& line : bank->lines) {
-            if (line.pendingLength != 0)
-                line.length = line.pendingLength;
-            line.pendingLength = 0;
-            line.readPos = static_cast<float>((line.writeIndex + kRingSize - (line.length - 1)) % kRingSize);
-            line.updateFeedback(line.decayMs);
-        }
+    case 12: e.clearAudio(); break;
+    default: e.setMinDistance(e.left.minDistance + nudge); break;
     }
 }
 
@@ -135,9 +129,9 @@ Trace session(uint32_t seed, uint64_t frames, FastKernel kernel)
     Engine& e = *trace.engine;
     e.setSampleRate(rng() % 2 ? 48000.0f : 44100.0f);
     const bool flush = rng() % 2;
+    // A fresh engine: its lines take their first lengths at once.
     for (int changes = 0; changes < 12; ++changes)
         randomControl(rng, e);
-    settle(e);
     Noise noise{rng};
     std::vector<float> in(256), left(256), right(256);
     while (trace.left.size() < frames) {
@@ -238,15 +232,17 @@ TEST(FastPath, EveryBitAsThePerSampleCode)
             total[k].recoveries += fast.stats.recoveries;
         }
     }
-    // The sessions reach every road of the kernels, and the per-sample one
-    // stays rare even here, with short lines and deep modulation.
+    // The sessions reach every road of the kernels. Short lines with deep
+    // modulation read just behind the write index (the modulation stops
+    // there), which only the per-sample road can do; they are frequent here
+    // on purpose, and still the per-sample road stays the exception.
     EXPECT_GT(resizeEnds, 500u);
     for (size_t k = 0; k < list.size(); ++k) {
         SCOPED_TRACE(list[k].name);
         EXPECT_GT(total[k].perSampleLaneBlocks, 1000u);
         EXPECT_GT(total[k].gatheredLaneBlocks, 100u);
         EXPECT_GT(total[k].recoveries, 10u);
-        EXPECT_LT(total[k].perSampleLaneBlocks * 20, total[k].laneBlocks);
+        EXPECT_LT(total[k].perSampleLaneBlocks * 5, total[k].laneBlocks);
         std::printf("%s: %llu line-sub-blocks, %llu per sample, %llu with scattered taps, %llu recoveries\n",
             list[k].name, static_cast<unsigned long long>(total[k].laneBlocks),
             static_cast<unsigned long long>(total[k].perSampleLaneBlocks),

@@ -12,6 +12,7 @@ namespace {
 std::unique_ptr<DelayLine> steadyLine(uint64_t length, uint64_t writeIndex = 1000)
 {
     auto line = std::make_unique<DelayLine>();
+    line->fresh = false;
     line->writeIndex = writeIndex;
     line->readPos = static_cast<float>((writeIndex + kRingSize - (length - 1)) % kRingSize);
     line->length = length;
@@ -67,14 +68,59 @@ TEST(Line, SteadyDelayIsLengthLessFourLessModulation)
     }
 }
 
+// A line that has never run takes its first length at once, its read
+// pointer where a finished change would leave it; from its first sample on,
+// requests wait their turn again.
+TEST(Line, FreshLineTakesItsFirstLengthAtOnce)
+{
+    for (uint64_t w : {0u, 15990u})
+        for (uint64_t n : {101u, 1000u, 15999u}) {
+            SCOPED_TRACE(w * 100000 + n);
+            auto line = std::make_unique<DelayLine>();
+            line->writeIndex = w;
+            line->modDepth = 0.0f;
+            line->requestLength(n);
+            EXPECT_EQ(line->length, n);
+            EXPECT_EQ(line->pendingLength, 0u);
+            EXPECT_FALSE(line->resizing);
+            EXPECT_EQ(line->readPos, static_cast<float>((w + 1 + kRingSize - n) % kRingSize));
+            size_t peak = 0;
+            float loudest = 0.0f;
+            for (uint64_t t = 0; t < n; ++t) {
+                const float out = std::fabs(line->tick(t == 0 ? 1.0f : 0.0f));
+                if (out > loudest)
+                    loudest = out, peak = t;
+            }
+            EXPECT_EQ(peak, n - 4);
+            line->requestLength(n == 1000 ? 1100 : 1000);
+            EXPECT_EQ(line->length, n);
+            EXPECT_NE(line->pendingLength, 0u);
+        }
+}
+
+// A knob that goes somewhere and comes back before the line moved leaves
+// it where it is: the request for its present length drops the older one.
+TEST(Line, RequestForThePresentLengthDropsAnOlderOne)
+{
+    auto line = steadyLine(200);
+    line->requestLength(250);
+    line->requestLength(200);
+    EXPECT_EQ(line->pendingLength, 0u);
+    for (int n = 0; n < 3000; ++n)
+        line->tick(0.0f);
+    EXPECT_EQ(line->length, 200u);
+    EXPECT_FALSE(line->resizing);
+}
+
 TEST(Line, LengthChangeEndsOnTargetAndLogsOnce)
 {
-    struct Case { uint64_t to; std::vector<uint64_t> later; uint64_t final; int lines; };
+    struct Case { uint64_t to; std::vector<uint64_t> later; uint64_t waiting, final; int lines; };
     const Case cases[] = {
-        {210, {}, 210, 1},          // grow
-        {150, {}, 150, 1},          // shrink
-        {210, {220, 230}, 230, 2},  // requests during a change wait; the last one wins
-        {210, {210}, 210, 1},       // a request for the length reached is dropped
+        {210, {}, 0, 210, 1},             // grow
+        {150, {}, 0, 150, 1},             // shrink
+        {210, {220, 230}, 230, 230, 2},   // requests during a change wait; the last one wins
+        {210, {230, 210}, 0, 210, 1},     // back to where the change goes: the waiting one is dropped
+        {210, {200}, 200, 200, 2},        // back to where it came from: it glides back
     };
     auto settle = [](DelayLine& line) {
         for (int n = 0; n < 5000 && line.resizing; ++n)
@@ -96,7 +142,7 @@ TEST(Line, LengthChangeEndsOnTargetAndLogsOnce)
             line->requestLength(request);
         ASSERT_TRUE(settle(*line));
         EXPECT_EQ(line->length, c.to);
-        EXPECT_EQ(line->pendingLength, c.later.empty() ? 0 : c.later.back());  // the ending step leaves it
+        EXPECT_EQ(line->pendingLength, c.waiting);  // the ending step leaves it
         line->tick(0.0f);
         ASSERT_TRUE(settle(*line));
         for (int n = 0; n < 2000; ++n)
