@@ -63,8 +63,14 @@ void connect_port(LV2_Handle instance, uint32_t port, void* data)
     }
 }
 
-// No reset: rings, filter states and LFO phases carry over.
-void activate(LV2_Handle) {}
+// A host that switches the plug-in off and on again hears no old tail:
+// activate silences the rings and filters. Settings, lengths and LFO phases
+// carry over.
+void activate(LV2_Handle instance)
+{
+    static_cast<PluginInstance*>(instance)->engine->clearAudio();
+}
+
 void deactivate(LV2_Handle) {}
 
 void run(LV2_Handle instance, uint32_t frames)

@@ -97,6 +97,7 @@ struct PluginInstance {
     CachedControl depthMax;
     CachedControl rateMin;
     CachedControl rateMax;
+    bool started = false;  // the first run lands both ramps on their targets
 };
 
 // Applies every control port whose value changed since it was last applied,

@@ -1,6 +1,7 @@
 // Hostile input samples: non-finite and huge values must neither poison the
 // network for the rest of the instance's life nor change what the rest of
 // the signal produces.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <tuple>
@@ -77,7 +78,10 @@ TEST_P(BadAudio, HugeFiniteInputBehavesAsScaledSaneInput)
     for (float& x : input)
         x *= scale;
     const Stereo huge = process(input);
-    ASSERT_GT(std::fabs(huge.left[burstEnd() + 200]), 1e20f);
+    // The network still rings with huge values after the burst.
+    const auto after = huge.left.begin() + static_cast<std::ptrdiff_t>(burstEnd());
+    const auto loudest = std::max_element(after, after + 2000, [](float a, float b) { return std::fabs(a) < std::fabs(b); });
+    ASSERT_GT(std::fabs(*loudest), 1e18f);
     for (size_t i = 0; i < input.size(); ++i)
         ASSERT_TRUE(sameBits(huge.left[i], sane.left[i] * scale) && sameBits(huge.right[i], sane.right[i] * scale))
             << "frame " << i;

@@ -16,19 +16,30 @@ void expectAllLinesDecay(const Engine& e, float ms)
     }
 }
 
-TEST(Run, EmptyBlockAppliesPortsAndStepsNoRamp)
+// The first run, even an empty one, lands both ramps on their port values:
+// a fresh instance starts at its settings. After it an empty run applies
+// the ports but steps no ramp.
+TEST(Run, FirstRunStartsAtThePortsAndEmptyRunsStepNoRamp)
 {
     auto rig = makeRig();
     rig->run(0);
     EXPECT_EQ(std::count(rig->left, rig->left + kMaxBlock, kSentinel), kMaxBlock);
     EXPECT_EQ(std::count(rig->right, rig->right + kMaxBlock, kSentinel), kMaxBlock);
-    EXPECT_EQ(rig->engine.left.lines[0].pendingLength, 293u);
+    EXPECT_EQ(rig->engine.left.lines[0].length, 293u);
+    EXPECT_EQ(rig->self.mixRamp.current, -2.2351742e-8f);
+    EXPECT_EQ(rig->engine.mix, -2.2351742e-8f);
+    EXPECT_NEAR(rig->engine.dryGain, 0.70710677f, 1e-6);
+    expectAllLinesDecay(rig->engine, 300.0f);
+
+    rig->control[kPortDecay] = 1000;
+    rig->control[kPortMix] = 100;
+    rig->run(0);
+    EXPECT_EQ(rig->self.decayRamp.target, 1000.0f);
+    EXPECT_EQ(rig->self.mixRamp.target, 0.99999994f);
     EXPECT_EQ(rig->self.mixRamp.counter, 0u);
-    EXPECT_EQ(rig->self.mixRamp.current, 0.9999f * 0.39999998f);
-    EXPECT_EQ(rig->self.decayRamp.current, 0.9999f * 300.0f);
-    EXPECT_EQ(rig->engine.dryGain, 1.0f);
-    EXPECT_EQ(rig->engine.left.decayMs, 10.0f);  // no decay step either
-    EXPECT_EQ(rig->engine.right.decayMs, 10.0f);
+    EXPECT_EQ(rig->self.decayRamp.counter, 0u);
+    EXPECT_EQ(rig->self.mixRamp.current, -2.2351742e-8f);
+    expectAllLinesDecay(rig->engine, 300.0f);
 }
 
 TEST(Run, SubBlocksWriteExactlyTheFramesAndStepTheRamps)
@@ -40,14 +51,14 @@ TEST(Run, SubBlocksWriteExactlyTheFramesAndStepTheRamps)
         EXPECT_EQ(rig->right[j] == kSentinel, j >= 20) << j;
     }
     EXPECT_EQ(rig->self.mixRamp.counter, 2u);  // two sub-blocks, no mix step yet
-    EXPECT_EQ(rig->engine.dryGain, 1.0f);
-    EXPECT_EQ(rig->engine.wetGain, 1.0f);
-    expectAllLinesDecay(rig->engine, 300.0f);  // the first sub-block's decay step
-
-    rig->run(16);  // the third sub-block lands the mix on its target at once
-    EXPECT_EQ(rig->engine.mix, -2.2351742e-8f);
-    EXPECT_NEAR(rig->engine.dryGain, 0.70710677f, 1e-6);
+    EXPECT_NEAR(rig->engine.dryGain, 0.70710677f, 1e-6);  // there from the first sample
     EXPECT_NEAR(rig->engine.wetGain, 0.70710677f, 1e-6);
+
+    rig->control[kPortMix] = 100;
+    rig->run(16);  // the third sub-block lands the mix on its target at once
+    EXPECT_EQ(rig->engine.mix, 0.99999994f);
+    EXPECT_NEAR(rig->engine.dryGain, 0.0f, 1e-6);
+    EXPECT_NEAR(rig->engine.wetGain, 1.0f, 1e-6);
 
     rig->control[kPortDecay] = 1000;
     for (float ms : {500.0f, 700.0f, 900.0f, 1000.0f, 1000.0f}) {
