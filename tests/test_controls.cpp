@@ -3,6 +3,7 @@
 #include "test_units.h"
 
 #include <cstring>
+#include <random>
 #include <vector>
 
 namespace {
@@ -205,6 +206,136 @@ TEST(Dispatch, CountAndDepthInOneCallSpreadTheNewRangeOverTheNewCount)
     for (uint64_t k = 0; k < kMaxLines; ++k)
         for (const LineBank* bank : {&rig->engine.left, &rig->engine.right})
             EXPECT_NEAR(bank->lines[k].modDepth, 75.0f * (1.0f - k / 7.0f), 1e-4) << k;
+}
+
+// Runs until every active line has reached its length and no request waits.
+void settleLengths(Rig& rig)
+{
+    auto moving = [&] {
+        for (const LineBank* bank : {&rig.engine.left, &rig.engine.right})
+            for (uint64_t k = 0; k < bank->count; ++k)
+                if (bank->lines[k].resizing || bank->lines[k].pendingLength != 0)
+                    return true;
+        return false;
+    };
+    rig.silence(kMaxBlock);  // the controls are applied first
+    for (int blocks = 0; blocks < 4000 && moving(); ++blocks)
+        rig.silence(kMaxBlock);
+    ASSERT_FALSE(moving());
+}
+
+// The active lines' lengths, left bank then right.
+std::vector<uint64_t> activeLengths(const Engine& e)
+{
+    std::vector<uint64_t> lengths;
+    for (const LineBank* bank : {&e.left, &e.right})
+        for (uint64_t k = 0; k < bank->count; ++k)
+            lengths.push_back(bank->lines[k].length);
+    return lengths;
+}
+
+// What a fresh instance with the same control values has from its first run.
+std::vector<uint64_t> freshLengths(const Rig& rig)
+{
+    auto fresh = makeRig(rig.self.sampleRate);
+    std::copy(rig.control, rig.control + kPortCount, fresh->control);
+    fresh->run(0);
+    return activeLengths(fresh->engine);
+}
+
+// However the length knobs move (there and back within one block, several
+// at once, snapshots recalled one after another before the lines got
+// there), the lines end at the lengths the knobs show.
+TEST(Dispatch, KnobMovesAreNeverLost)
+{
+    auto rig = makeRig();
+    rig->silence(kMaxBlock);
+    rig->control[kPortMaxDistance] = 50;
+    rig->run(1);
+    rig->control[kPortMaxDistance] = 100;
+    settleLengths(*rig);
+    EXPECT_EQ(activeLengths(rig->engine), freshLengths(*rig));
+    EXPECT_EQ(rig->engine.left.lines[3].length, 14549u);
+
+    rig = makeRig();
+    rig->silence(kMaxBlock);
+    rig->control[kPortLines] = 2;
+    rig->control[kPortMaxDistance] = 34.67f;
+    rig->silence(kMaxBlock);
+    settleLengths(*rig);
+    EXPECT_EQ(activeLengths(rig->engine), (std::vector<uint64_t>{293, 5051, 293, 5051}));
+
+    // Snapshots drawn from a few settings, so knobs often come back to where
+    // they were, each held for a moment only or until the lines got there.
+    std::mt19937 random(99);
+    const float snapshots[][4] = {{4, 2, 100, 25}, {8, 1, 60, 50}, {6, 3, 100, 0}, {2, 2, 34.67f, 25}};
+    const uint32_t ports[] = {kPortLines, kPortMinDistance, kPortMaxDistance, kPortSpread};
+    for (double rate : {48000.0, 96000.0}) {
+        auto recalled = makeRig(rate);
+        for (int session = 0; session < 12; ++session) {
+            for (int recall = 0; recall < 4; ++recall) {
+                const float* snapshot = snapshots[random() % std::size(snapshots)];
+                for (int p = 0; p < 4; ++p)
+                    recalled->control[ports[p]] = snapshot[p];
+                if (random() % 3 == 0)
+                    settleLengths(*recalled);
+                else
+                    recalled->silence(1 + random() % 3000);
+            }
+            settleLengths(*recalled);
+            ASSERT_EQ(activeLengths(recalled->engine), freshLengths(*recalled)) << rate << " Hz, session " << session;
+        }
+    }
+}
+
+// Lines switched off keep what they held; when they come back they start
+// from silence, so no old audio plays.
+TEST(Dispatch, LinesThatComeBackHoldNoOldAudio)
+{
+    for (float parallel : {0.0f, 1.0f}) {
+        SCOPED_TRACE(parallel);
+        auto rig = makeRig();
+        rig->control[kPortLines] = 8;
+        rig->control[kPortParallel] = parallel;
+        rig->control[kPortMix] = 100;
+        const std::vector<float> noise = support::whiteNoise(48000, 0.5f, 3);
+        rig->play(48000, [&](uint64_t t) { return noise[t]; }, [](uint64_t, float, float) {});
+        rig->control[kPortLines] = 2;
+        rig->silence(20 * 48000);
+        float before = 0.0f, after = 0.0f;
+        rig->play(kMaxBlock, [](uint64_t) { return 0.0f; },
+            [&](uint64_t, float l, float r) { before = std::max({before, std::fabs(l), std::fabs(r)}); });
+        rig->control[kPortLines] = 8;
+        rig->play(2 * 48000, [](uint64_t) { return 0.0f; },
+            [&](uint64_t, float l, float r) { after = std::max({after, std::fabs(l), std::fabs(r)}); });
+        EXPECT_LT(before, 1e-15f);
+        EXPECT_LT(after, 1e-15f);  // -300 dBFS
+    }
+}
+
+// However deep the modulation of a short line, its read point stays behind
+// the write index: every impulse of a train comes out within the line's
+// length, none a whole ring (16,000 samples) late.
+TEST(Modulation, DeepModulationOnShortLinesNeverReadsARingLate)
+{
+    constexpr uint64_t kSpacing = 1103, kImpulses = 87, kLength = 101;
+    for (float depth : {40.0f, 70.0f, 100.0f}) {
+        SCOPED_TRACE(depth);
+        auto rig = makeRig();
+        for (const auto& [port, value] : {std::pair{kPortLines, 1.0f}, {kPortDecay, 0.0f}, {kPortMix, 100.0f},
+                 {kPortMinDistance, 0.5f}, {kPortDepthMin, depth}, {kPortRateMin, 1.0f}})
+            rig->control[port] = value;
+        float echo = 0.0f, stray = 0.0f;
+        rig->play(kSpacing * kImpulses + 20000,
+            [](uint64_t t) { return t % kSpacing == 0 && t / kSpacing < kImpulses ? 0.5f : 0.0f; },
+            [&](uint64_t t, float l, float r) {
+                const float level = std::max(std::fabs(l), std::fabs(r));
+                const bool expected = t / kSpacing < kImpulses && t % kSpacing <= kLength;
+                (expected ? echo : stray) = std::max(expected ? echo : stray, level);
+            });
+        EXPECT_GT(echo, 0.1f);
+        EXPECT_LT(stray, 0.05f * echo);
+    }
 }
 
 } // namespace

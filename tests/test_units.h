@@ -2,6 +2,7 @@
 // it, and a guard that parks whatever sits at the log path during a test.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -45,6 +46,25 @@ struct Rig {
             in[j] = 0.5f * std::sin(0.05f * static_cast<float>(j)), left[j] = right[j] = kSentinel;
     }
     void run(uint32_t frames) { runBlock(self, frames); }
+
+    // `frames` frames in full blocks: input(t) gives frame t's sample,
+    // output(t, left, right) sees what came out.
+    template <typename Input, typename Output>
+    void play(uint64_t frames, Input input, Output output)
+    {
+        for (uint64_t start = 0; start < frames; start += kMaxBlock) {
+            const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kMaxBlock, frames - start));
+            for (uint32_t j = 0; j < n; ++j)
+                in[j] = input(start + j);
+            run(n);
+            for (uint32_t j = 0; j < n; ++j)
+                output(start + j, left[j], right[j]);
+        }
+    }
+    void silence(uint64_t frames)
+    {
+        play(frames, [](uint64_t) { return 0.0f; }, [](uint64_t, float, float) {});
+    }
 };
 
 inline std::unique_ptr<Rig> makeRig(double rate = 48000.0) { return std::make_unique<Rig>(rate); }
