@@ -73,8 +73,10 @@ using Stereo = std::pair<std::vector<float>, std::vector<float>>;
 enum class Layout { Separate, InOnLeft, InOnRight };
 
 // Runs `input` through a fresh instance at `rate` in blocks of 256, every
-// control at the Turtle's default.
-Stereo render(const LilvPlugin* plugin, double rate, const std::vector<float>& input, Layout layout = Layout::Separate)
+// control at the Turtle's default. At frame `restartAt` (a block start) the
+// host switches the plug-in off and on: deactivate, activate.
+Stereo render(const LilvPlugin* plugin, double rate, const std::vector<float>& input, Layout layout = Layout::Separate,
+    size_t restartAt = SIZE_MAX)
 {
     std::vector<float> lows(kPortCount), highs(kPortCount), controls(kPortCount);
     lilv_plugin_get_port_ranges_float(plugin, lows.data(), highs.data(), controls.data());
@@ -94,6 +96,10 @@ Stereo render(const LilvPlugin* plugin, double rate, const std::vector<float>& i
     Stereo out;
     for (size_t at = 0; at < input.size(); at += kBlock) {
         const uint32_t frames = static_cast<uint32_t>(std::min<size_t>(kBlock, input.size() - at));
+        if (at == restartAt) {
+            lilv_instance_deactivate(instance);
+            lilv_instance_activate(instance);
+        }
         std::memcpy(inBuffer, &input[at], frames * sizeof(float));
         lilv_instance_run(instance, frames);
         out.first.insert(out.first.end(), left, left + frames);
@@ -234,6 +240,20 @@ TEST_F(Lilv, InPlaceProcessingMatchesSeparateBuffers)
             ASSERT_EQ(shared.second[i], separate.second[i]) << "right, frame " << i;
         }
     }
+}
+
+// A host that switches the plug-in off and on again hears no old tail:
+// silence in gives exact zeros out.
+TEST_F(Lilv, SwitchedOffAndOnItForgetsItsTail)
+{
+    constexpr size_t kRestart = 256 * 188;
+    std::vector<float> input = support::whiteNoise(kRestart, 0.5f, 2);
+    input.resize(2 * kRestart);
+    const Stereo out = render(plugin, 48000, input, Layout::Separate, kRestart);
+    ASSERT_EQ(out.first.size(), input.size());
+    EXPECT_GT(energy(out.first, kRestart - 4800, kRestart), 1e-3);
+    for (size_t i = kRestart; i < input.size(); ++i)
+        ASSERT_TRUE(out.first[i] == 0.0f && out.second[i] == 0.0f) << "frame " << i;
 }
 
 } // namespace
