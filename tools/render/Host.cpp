@@ -269,18 +269,18 @@ void Processor::process(const float* in, float* left, float* right, size_t frame
     }
 }
 
+void Processor::setControls(const std::vector<float>& controls)
+{
+    std::copy(controls.begin(), controls.end(), instance_->controls.begin());
+}
+
 std::vector<float> render(Host& host, double rate, const std::vector<float>& controls,
-                          const std::vector<float>& input, size_t settleFrames,
-                          size_t tailFrames, uint32_t block)
+                          const std::vector<float>& input, size_t tailFrames, uint32_t block)
 {
     Processor processor(host, rate, controls, block);
-    std::vector<float> silence(settleFrames), left(settleFrames), right(settleFrames);
-    processor.process(silence.data(), left.data(), right.data(), settleFrames);
-
     std::vector<float> in(input);
     in.resize(input.size() + tailFrames, 0.0f);
-    left.resize(in.size());
-    right.resize(in.size());
+    std::vector<float> left(in.size()), right(in.size());
     processor.process(in.data(), left.data(), right.data(), in.size());
     std::vector<float> out(2 * in.size());
     for (size_t i = 0; i < in.size(); ++i) {

@@ -63,13 +63,16 @@ public:
 
     void process(const float* in, float* left, float* right, size_t frames);
 
+    // New control values (in the order of Host::controls()) for the next
+    // run call, as a host's automation or a preset recall gives them.
+    void setControls(const std::vector<float>& controls);
+
 private:
     struct Instance;
     std::unique_ptr<Instance> instance_;
 };
 
-// Renders mono input; the result holds left and right interleaved, input
-// length plus tailFrames. settleFrames of silence are run first and dropped.
+// Renders mono input through a fresh instance; the result holds left and
+// right interleaved, input length plus tailFrames.
 std::vector<float> render(Host& host, double rate, const std::vector<float>& controls,
-                          const std::vector<float>& input, size_t settleFrames,
-                          size_t tailFrames, uint32_t block = 256);
+                          const std::vector<float>& input, size_t tailFrames, uint32_t block = 256);

@@ -19,7 +19,7 @@ namespace {
 
 const char* const kUsage =
     "usage: streuwolke-render IN OUT [--preset NAME] [--set SYMBOL=VALUE ...] [--tail SECONDS|auto]\n"
-    "                         [--block N] [--settle SECONDS] [--bundle DIR]\n"
+    "                         [--block N] [--bundle DIR]\n"
     "       streuwolke-render --list [--bundle DIR]\n"
     "\n"
     "Renders the (mono, or mixed down to mono) input at its own sample rate into a\n"
@@ -28,16 +28,12 @@ const char* const kUsage =
     "  --tail     time rendered after the input's end; auto (the default) stops once\n"
     "             the output has stayed below -90 dBFS for 0.5 s, after 60 s at most\n"
     "  --block    frames per run call (default 256)\n"
-    "  --settle   silence run through the plug-in and dropped before the input, so\n"
-    "             the delay lines have glided to their lengths (default 3.5 s, at\n"
-    "             least 170000 frames); 0 starts like a freshly loaded plug-in\n"
     "  --bundle   the plug-in bundle folder; otherwise LV2_PATH, the bundle beside\n"
     "             this program, or lilv's default search path\n";
 
 const double kQuietLevel = 3.1622777e-5; // -90 dBFS
 const double kQuietSeconds = 0.5;
 const double kTailLimitSeconds = 60.0;
-const size_t kMinSettleFrames = 170000;  // longest first glide of a line, with margin
 
 // The temporary output, removed on an error or an interrupt.
 char g_tempPath[4096];
@@ -63,7 +59,6 @@ struct Options {
     std::string in, out, preset, bundle;
     std::vector<std::pair<std::string, std::string>> sets;
     double tail = -1.0; // < 0: auto
-    double settle = -1.0; // < 0: default
     uint32_t block = 256;
     bool list = false;
 };
@@ -99,10 +94,6 @@ Options parseArguments(int argc, char** argv)
             o.tail = s == "auto" ? -1.0 : parseNumber(s, "--tail");
             if (s != "auto" && (o.tail < 0 || o.tail > 3600))
                 throw std::runtime_error("--tail must lie in 0..3600 seconds");
-        } else if (arg == "--settle") {
-            o.settle = parseNumber(value(), "--settle");
-            if (o.settle < 0 || o.settle > 60)
-                throw std::runtime_error("--settle must lie in 0..60 seconds");
         } else if (arg == "--block") {
             const double b = parseNumber(value(), "--block");
             if (b < 1 || b > 65536 || b != std::floor(b))
@@ -201,14 +192,6 @@ void renderFile(Host& host, const Options& o)
     Processor processor(host, rate, controls, o.block);
     const size_t chunk = o.block * ((8192 + o.block - 1) / o.block);
     std::vector<float> raw(chunk * channels), mono(chunk), left(chunk), right(chunk), both(2 * chunk);
-
-    const size_t settle = o.settle >= 0 ? size_t(std::llround(o.settle * rate))
-                                        : std::max(kMinSettleFrames, size_t(std::llround(3.5 * rate)));
-    for (size_t done = 0; done < settle; done += chunk) {
-        const size_t n = std::min(chunk, settle - done);
-        std::fill(mono.begin(), mono.end(), 0.0f);
-        processor.process(mono.data(), left.data(), right.data(), n);
-    }
 
     const size_t quietFrames = size_t(kQuietSeconds * rate);
     const size_t tailLimit = o.tail >= 0 ? size_t(std::llround(o.tail * rate))
