@@ -34,8 +34,8 @@ void configure(Instance& instance, const Setup& setup)
 }
 
 // Runs `frames` of `input` (cycled) through the instance in host blocks.
-// The first requests of a fresh instance glide from its construction length
-// for up to three seconds, so a warm-up of four seconds reaches steady state.
+// A warm-up of four seconds fills every line's ring (the longest holds a
+// third of a second) and lets the decay reach its steady level.
 template <typename PerBlock>
 void stream(Instance& instance, const std::vector<float>& input, size_t frames, PerBlock perBlock)
 {
