@@ -1,0 +1,259 @@
+// The measures of streuwolke-analyze on signals whose answers are known, and
+// the tool's JSON output.
+#include <gtest/gtest.h>
+
+#include <sndfile.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <random>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Analysis.h"
+#include "TestSupport.h"
+
+namespace {
+
+const double kRate = 48000.0;
+
+// Gaussian noise (or, with a click period, a click every period), its
+// amplitude falling by 60 dB over t60 (an infinite t60: steady).
+std::vector<float> decaying(double seconds, double t60, uint32_t seed, double clickPeriod = 0)
+{
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> gauss(0.0, 0.25);
+    const size_t period = size_t(std::lround(clickPeriod * kRate));
+    std::vector<float> x(size_t(seconds * kRate));
+    for (size_t i = 0; i < x.size(); ++i) {
+        const double source = period ? (i % period == 0 ? 0.5 : 0.0) : gauss(rng);
+        x[i] = float(source * std::exp(-6.907755 * double(i) / kRate / t60)); // ln 1000: 60 dB in amplitude
+    }
+    return x;
+}
+
+TEST(Analysis, DecayTimesOfDecayingNoise)
+{
+    for (const double t60 : {0.5, 2.0}) {
+        SCOPED_TRACE(t60);
+        // Two independent noises: their summed energy fluctuates less in the low bands.
+        const Analysis a = analyze({decaying(1.2 * t60, t60, 1), decaying(1.2 * t60, t60, 2)}, kRate);
+        EXPECT_NEAR(a.t30, t60, 0.03 * t60);
+        EXPECT_NEAR(a.t20, t60, 0.05 * t60);
+        EXPECT_NEAR(a.edt, t60, 0.10 * t60);
+        for (int b = 0; b < kOctaveBands; ++b)
+            EXPECT_NEAR(a.octaveT30[b], t60, 0.10 * t60) << kOctaveCentres[b] << " Hz";
+        EXPECT_LT(a.flutter, 0.3); // nothing periodic in noise
+    }
+    // The 8 kHz band reaches past Nyquist at 22.05 kHz.
+    const Analysis low = analyze({decaying(1.0, 0.5, 3)}, 22050.0);
+    EXPECT_TRUE(std::isnan(low.octaveT30[6]));
+    EXPECT_NEAR(low.octaveT30[5], 0.5 * 48000.0 / 22050.0, 0.05); // the same samples, played slower
+}
+
+TEST(Analysis, ClickTrainIsSparseAndPeriodic)
+{
+    const Analysis a = analyze({decaying(1.0, 1.0, 1, 0.010)}, kRate);
+    ASSERT_FALSE(a.density.empty());
+    for (const double d : a.density)
+        EXPECT_LT(d, 0.1);
+    EXPECT_TRUE(std::isnan(a.densityReach09));
+    EXPECT_GT(a.flutter, 0.8);
+    EXPECT_NEAR(a.flutterLagMs, 10.0, 0.01); // within half a sample
+}
+
+TEST(Analysis, NoiseIsDenseAndFlatAToneIsNot)
+{
+    const Analysis noise = analyze({decaying(2.0, INFINITY, 1)}, kRate);
+    double mean = 0.0;
+    for (const double d : noise.density)
+        mean += d / double(noise.density.size());
+    EXPECT_GT(mean, 0.9);
+    EXPECT_LT(mean, 1.1);
+    EXPECT_LT(noise.densityReach09, 0.05);
+    EXPECT_GT(noise.flatness, 0.9);
+
+    std::vector<float> tone(48000);
+    for (size_t i = 0; i < tone.size(); ++i)
+        tone[i] = float(0.5 * std::sin(2 * M_PI * 1000.0 * double(i) / kRate));
+    EXPECT_LT(analyze({tone}, kRate).flatness, 0.05);
+}
+
+TEST(Analysis, StereoImage)
+{
+    const std::vector<float> left = decaying(1.2, 0.5, 1), right = decaying(1.2, 0.5, 2);
+    const Analysis same = analyze({left, left}, kRate);
+    EXPECT_NEAR(same.tailCorrelation, 1.0, 1e-9);
+    EXPECT_NEAR(same.monoLossDb, 0.0, 1e-9);
+    const Analysis apart = analyze({left, right}, kRate);
+    EXPECT_LT(std::fabs(apart.tailCorrelation), 0.05);
+    EXPECT_NEAR(apart.monoLossDb, -3.01, 0.2);
+    const Analysis mono = analyze({left}, kRate);
+    EXPECT_TRUE(std::isnan(mono.tailCorrelation) && std::isnan(mono.monoLossDb));
+    EXPECT_THROW(analyze({left, left, left}, kRate), std::invalid_argument);
+}
+
+TEST(Analysis, UndelayedPartAndWetGain)
+{
+    std::vector<float> impulse(4800, 0.0f), delayed(4800, 0.0f);
+    impulse[0] = 1.0f;
+    delayed[480] = 1.0f; // 10 ms
+    EXPECT_NEAR(analyze({impulse}, kRate).undelayedDb, 0.0, 1e-9);
+    EXPECT_LT(analyze({delayed, delayed}, kRate).undelayedDb, -100.0);
+
+    const std::vector<float> dry = decaying(0.5, 0.3, 1);
+    std::vector<float> half = dry;
+    for (float& v : half)
+        v *= 0.5f;
+    EXPECT_NEAR(analyze({half, half}, kRate, &dry).wetGainDb, -6.0206, 1e-6);
+    EXPECT_TRUE(std::isnan(analyze({half}, kRate).wetGainDb));
+}
+
+// Reads one JSON value strictly; collects the member names of the outermost
+// object and the length of its arrays.
+struct Json {
+    explicit Json(const std::string& text) : s(text) {}
+    const std::string& s;
+    size_t i = 0;
+    int depth = 0;
+    std::set<std::string> keys;
+    std::string key;
+    std::map<std::string, size_t> arrayLength;
+
+    void space()
+    {
+        while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
+            ++i;
+    }
+    bool word(const std::string& w) { return s.compare(i, w.size(), w) == 0 ? (i += w.size(), true) : false; }
+    bool string(std::string* out)
+    {
+        if (!word("\""))
+            return false;
+        const size_t begin = i;
+        while (i < s.size() && s[i] != '"')
+            i += s[i] == '\\' ? 2 : 1;
+        if (out)
+            *out = s.substr(begin, i - begin);
+        return word("\"");
+    }
+    bool number()
+    {
+        const size_t begin = i;
+        while (i < s.size() && std::strchr("+-.eE0123456789", s[i]))
+            ++i;
+        char* end = nullptr;
+        std::strtod(s.c_str() + begin, &end);
+        return i > begin && (s[begin] == '-' || std::isdigit(static_cast<unsigned char>(s[begin]))) &&
+               end == s.c_str() + i;
+    }
+    template <typename Item> bool list(char close, Item item, size_t* count)
+    {
+        space();
+        if (word(std::string(1, close)))
+            return true;
+        do {
+            space();
+            if (!item())
+                return false;
+            ++*count;
+            space();
+        } while (word(","));
+        return word(std::string(1, close));
+    }
+    bool member()
+    {
+        std::string name;
+        if (!string(&name))
+            return false;
+        space();
+        if (depth == 1)
+            keys.insert(key = name);
+        return word(":") && (space(), value());
+    }
+    bool value()
+    {
+        size_t count = 0;
+        if (word("{")) {
+            ++depth;
+            const bool ok = list('}', [this] { return member(); }, &count);
+            return --depth, ok;
+        }
+        if (word("[")) {
+            const std::string owner = depth == 1 ? key : "";
+            ++depth;
+            const bool ok = list(']', [this] { return value(); }, &count);
+            arrayLength[owner] = count;
+            return --depth, ok;
+        }
+        return string(nullptr) || word("null") || word("true") || word("false") || number();
+    }
+};
+
+void writeSound(const std::string& path, const std::vector<std::vector<float>>& channels)
+{
+    SF_INFO info{};
+    info.samplerate = int(kRate);
+    info.channels = int(channels.size());
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    std::vector<float> interleaved;
+    for (size_t i = 0; i < channels[0].size(); ++i)
+        for (const auto& c : channels)
+            interleaved.push_back(c[i]);
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_TRUE(f) << path;
+    sf_writef_float(f, interleaved.data(), sf_count_t(channels[0].size()));
+    sf_close(f);
+}
+
+// Runs the tool in dir with `arguments`; returns its exit status.
+int runTool(const std::string& dir, const std::string& arguments)
+{
+    const int status = std::system(("cd '" + dir + "' && '" STREUWOLKE_ANALYZE_TOOL "' " + arguments +
+                                    " > out.txt 2> err.txt").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Tool, JsonPlotAndErrors)
+{
+    char name[] = "/tmp/streuwolke-analyze-test-XXXXXX";
+    ASSERT_TRUE(mkdtemp(name));
+    const std::string dir = name;
+    writeSound(dir + "/ir.wav", {decaying(0.6, 0.5, 1), decaying(0.6, 0.5, 2)});
+    writeSound(dir + "/dry.wav", {decaying(0.1, 0.1, 3)});
+    writeSound(dir + "/three.wav", {decaying(0.1, 0.1, 1), decaying(0.1, 0.1, 2), decaying(0.1, 0.1, 3)});
+
+    ASSERT_EQ(runTool(dir, "ir.wav --json --dry dry.wav --plot ir.png"), 0) << support::readFile(dir + "/err.txt");
+    const std::string out = support::readFile(dir + "/out.txt");
+    Json json(out);
+    json.space();
+    ASSERT_EQ(out.substr(json.i, 1), "{") << out;
+    EXPECT_TRUE(json.value()) << "not JSON at " << json.i;
+    json.space();
+    EXPECT_EQ(json.i, out.size()) << "more than one value";
+    for (const char* field : {"rate", "frames", "channels", "t20", "t30", "edt", "octaveT30", "densityTime",
+                              "density", "densityReach09", "flutter", "flutterLagMs", "flatness",
+                              "tailCorrelation", "monoLossDb", "undelayedDb", "wetGainDb"})
+        EXPECT_TRUE(json.keys.count(field)) << field;
+    EXPECT_EQ(json.arrayLength["octaveT30"], size_t(kOctaveBands));
+    EXPECT_GT(json.arrayLength["density"], 100u);
+    EXPECT_EQ(json.arrayLength["density"], json.arrayLength["densityTime"]);
+    EXPECT_EQ(support::readFile(dir + "/ir.png").substr(1, 3), "PNG");
+
+    for (const char* bad : {"missing.wav", "three.wav", "ir.wav --frobnicate", "ir.wav --dry", "dry.wav ir.wav"}) {
+        EXPECT_EQ(runTool(dir, bad), 1) << bad;
+        const std::string err = support::readFile(dir + "/err.txt");
+        EXPECT_EQ(err.rfind("streuwolke-analyze: ", 0), 0u) << bad << ": " << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << bad << ": " << err;
+    }
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+} // namespace

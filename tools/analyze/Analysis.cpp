@@ -1,0 +1,396 @@
+// The measures of Analysis.h. Signals are handled in double precision; every
+// transform is an FFTW real transform planned with FFTW_ESTIMATE (quick to
+// plan, the same result on every run).
+#include "Analysis.h"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <numeric>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+using Spectrum = std::vector<std::complex<double>>;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kFloorDb = -300.0;              // stands for "no energy"
+constexpr double kLn1e6 = 13.815510557964274;    // ln(10^6): energy falls by e^-13.8 over a T60
+constexpr double kErfcInvSqrt2 = 0.31731050786291415; // erfc(1/sqrt 2): share of Gaussian samples beyond 1 sigma
+
+// 10 log10(a / b), floored at -300 dB; NaN when b holds no energy.
+double dbRatio(double a, double b)
+{
+    if (!(b > 0))
+        return kNaN;
+    return std::max(10.0 * std::log10(a / b), kFloorDb);
+}
+
+size_t samples(double seconds, double rate) { return size_t(std::lround(seconds * rate)); }
+
+// The smallest 2^a 3^b 5^c at or above n: sizes FFTW transforms fast.
+size_t fftSize(size_t n)
+{
+    size_t best = 1;
+    while (best < n)
+        best *= 2;
+    for (size_t p3 = 1; p3 < best; p3 *= 3)
+        for (size_t p35 = p3; p35 < best; p35 *= 5) {
+            size_t m = p35;
+            while (m < n)
+                m *= 2;
+            best = std::min(best, m);
+        }
+    return best;
+}
+
+// The spectrum (n/2 + 1 bins) of x, zero-padded to n samples.
+Spectrum forward(const std::vector<double>& x, size_t n)
+{
+    std::vector<double> in(n, 0.0);
+    std::copy_n(x.begin(), std::min(x.size(), n), in.begin());
+    Spectrum out(n / 2 + 1);
+    fftw_plan plan = fftw_plan_dft_r2c_1d(int(n), in.data(), reinterpret_cast<fftw_complex*>(out.data()),
+                                          FFTW_ESTIMATE);
+    fftw_execute(plan);
+    fftw_destroy_plan(plan);
+    return out;
+}
+
+// The n real samples of a spectrum from forward(), scaled back by 1/n.
+std::vector<double> inverse(Spectrum spectrum, size_t n)
+{
+    std::vector<double> out(n);
+    fftw_plan plan = fftw_plan_dft_c2r_1d(int(n), reinterpret_cast<fftw_complex*>(spectrum.data()), out.data(),
+                                          FFTW_ESTIMATE);
+    fftw_execute(plan);
+    fftw_destroy_plan(plan);
+    for (double& v : out)
+        v /= double(n);
+    return out;
+}
+
+std::vector<double> toDouble(const std::vector<float>& x) { return std::vector<double>(x.begin(), x.end()); }
+
+// h^2 summed over the channels, frame by frame.
+std::vector<double> energy(const std::vector<std::vector<double>>& channels)
+{
+    std::vector<double> e(channels.empty() ? 0 : channels[0].size(), 0.0);
+    for (const auto& h : channels)
+        for (size_t i = 0; i < e.size(); ++i)
+            e[i] += h[i] * h[i];
+    return e;
+}
+
+// Schroeder backward integral of the energy, in dB re its start.
+std::vector<double> decayCurve(const std::vector<double>& e)
+{
+    std::vector<double> edc(e.size());
+    double sum = 0.0;
+    for (size_t i = e.size(); i-- > 0;)
+        edc[i] = sum += e[i];
+    const double total = sum;
+    for (double& v : edc)
+        v = total > 0 ? dbRatio(v, total) : kFloorDb;
+    return edc;
+}
+
+// The first frame where the decay curve is at or below `db`; its size if never.
+size_t firstAtOrBelow(const std::vector<double>& edc, double db)
+{
+    return size_t(std::find_if(edc.begin(), edc.end(), [db](double v) { return v <= db; }) - edc.begin());
+}
+
+// The time to fall 60 dB along the least-squares line through the decay
+// curve from its last frame at or above `upper` dB (and not before `onset`)
+// to its first frame at or below `lower` dB; NaN when the curve does not
+// reach `lower`.
+double decayTime(const std::vector<double>& edc, double rate, double upper, double lower, size_t onset = 0)
+{
+    const size_t end = firstAtOrBelow(edc, lower);
+    if (end >= edc.size())
+        return kNaN;
+    const size_t below = size_t(std::find_if(edc.begin(), edc.end(), [upper](double v) { return v < upper; }) -
+                                edc.begin());
+    const size_t begin = std::max(below > 0 ? below - 1 : 0, onset);
+    if (end <= begin)
+        return kNaN;
+    const double n = double(end - begin + 1), meanT = 0.5 * double(begin + end) / rate;
+    const double meanY = std::accumulate(edc.begin() + long(begin), edc.begin() + long(end) + 1, 0.0) / n;
+    double sxy = 0.0, sxx = 0.0;
+    for (size_t i = begin; i <= end; ++i) {
+        const double dt = double(i) / rate - meanT;
+        sxy += dt * (edc[i] - meanY);
+        sxx += dt * dt;
+    }
+    const double slope = sxy / sxx; // dB per second
+    return slope < 0 ? -60.0 / slope : kNaN;
+}
+
+// A channel band-limited to the octave around `centre`: a zero-phase mask
+// cos(pi/2 log2(f/centre)) over two octaves, 3 dB down at the octave's edges
+// (neighbouring bands add up to the whole power). The signal is padded by up
+// to a second so the mask's ringing does not wrap around onto the tail.
+std::vector<double> octaveBand(const Spectrum& spectrum, size_t n, size_t frames, double rate, double centre)
+{
+    Spectrum masked = spectrum;
+    for (size_t k = 0; k < masked.size(); ++k) {
+        const double x = k == 0 ? -2.0 : std::log2(double(k) * rate / double(n) / centre);
+        masked[k] *= std::fabs(x) < 1.0 ? std::cos(0.5 * kPi * x) : 0.0;
+    }
+    std::vector<double> band = inverse(std::move(masked), n);
+    band.resize(frames);
+    return band;
+}
+
+void octaveDecayTimes(const std::vector<std::vector<double>>& channels, double rate, Analysis& a)
+{
+    const size_t frames = channels[0].size(), n = fftSize(frames + std::min(frames, samples(1.0, rate)));
+    std::vector<Spectrum> spectra;
+    for (const auto& h : channels)
+        spectra.push_back(forward(h, n));
+    for (int b = 0; b < kOctaveBands; ++b) {
+        a.octaveT30[b] = kNaN;
+        if (2.0 * kOctaveCentres[b] > 0.5 * rate) // the mask would reach past Nyquist
+            continue;
+        std::vector<std::vector<double>> bands;
+        for (const Spectrum& s : spectra)
+            bands.push_back(octaveBand(s, n, frames, rate, kOctaveCentres[b]));
+        a.octaveT30[b] = decayTime(decayCurve(energy(bands)), rate, -5.0, -35.0);
+    }
+}
+
+// Abel and Huang's echo density in the Hann window w centred on frame c:
+// the weighted share of samples beyond the window's rms, over the share a
+// Gaussian has beyond its sigma.
+double echoDensity(const std::vector<double>& h, const std::vector<double>& w, size_t c)
+{
+    const size_t first = c - w.size() / 2;
+    double sw = 0.0, swh2 = 0.0;
+    for (size_t i = 0; i < w.size(); ++i) {
+        sw += w[i];
+        swh2 += w[i] * h[first + i] * h[first + i];
+    }
+    const double sigma = std::sqrt(swh2 / sw);
+    double beyond = 0.0;
+    for (size_t i = 0; i < w.size(); ++i)
+        beyond += std::fabs(h[first + i]) > sigma ? w[i] : 0.0;
+    return beyond / sw / kErfcInvSqrt2;
+}
+
+// Echo density in 20 ms windows every 5 ms (centres from 10 ms, windows
+// inside the file), the mean of the channels' values.
+void densityCurve(const std::vector<std::vector<double>>& channels, double rate, Analysis& a)
+{
+    const size_t half = std::max<size_t>(1, samples(0.010, rate)), hop = std::max<size_t>(1, samples(0.005, rate));
+    std::vector<double> w(2 * half + 1);
+    for (size_t i = 0; i < w.size(); ++i) // sin^2 with its zeros just outside the window
+        w[i] = std::pow(std::sin(kPi * double(i + 1) / double(w.size() + 1)), 2);
+    a.densityReach09 = kNaN;
+    for (size_t c = half; c + half < channels[0].size(); c += hop) {
+        double sum = 0.0;
+        for (const auto& h : channels)
+            sum += echoDensity(h, w, c);
+        a.densityTime.push_back(double(c) / rate);
+        a.density.push_back(sum / double(channels.size()));
+        if (std::isnan(a.densityReach09) && a.density.back() >= 0.9)
+            a.densityReach09 = a.densityTime.back();
+    }
+}
+
+// Centred moving average over `width` frames (shorter at the edges).
+std::vector<double> smooth(const std::vector<double>& x, size_t width)
+{
+    std::vector<double> prefix(x.size() + 1, 0.0), out(x.size());
+    std::partial_sum(x.begin(), x.end(), prefix.begin() + 1);
+    for (size_t i = 0; i < x.size(); ++i) {
+        const size_t lo = i >= width / 2 ? i - width / 2 : 0, hi = std::min(x.size(), lo + width);
+        out[i] = (prefix[hi] - prefix[lo]) / double(hi - lo);
+    }
+    return out;
+}
+
+// Periodicity of the energy envelope (smoothed over 1 ms, the decay undone
+// with exp(13.8 t / T)) from 20 ms to where the decay curve passes -30 dB:
+// the largest autocorrelation at lags of 2..100 ms (at most half the
+// window), each lag normalised by the energies of the two parts it overlaps,
+// so a short window does not favour short lags.
+void flutter(const std::vector<double>& e, const std::vector<double>& edc, double decay, double rate, Analysis& a)
+{
+    a.flutter = a.flutterLagMs = kNaN;
+    const size_t begin = samples(0.020, rate), end = firstAtOrBelow(edc, -30.0);
+    if (end <= begin)
+        return;
+    const std::vector<double> envelope = smooth(e, std::max<size_t>(1, samples(0.001, rate)));
+    const double rise = std::isfinite(decay) ? kLn1e6 / decay : 0.0; // no measurable decay: nothing to undo
+    std::vector<double> x(envelope.begin() + long(begin), envelope.begin() + long(end));
+    for (size_t i = 0; i < x.size(); ++i)
+        x[i] *= std::exp(rise * double(begin + i) / rate);
+    const double mean = std::accumulate(x.begin(), x.end(), 0.0) / double(x.size());
+    for (double& v : x)
+        v -= mean;
+
+    const size_t w = x.size(), lagMin = std::max<size_t>(1, samples(0.002, rate));
+    const size_t lagMax = std::min(samples(0.100, rate), w / 2);
+    if (lagMax < lagMin)
+        return;
+    const size_t n = fftSize(2 * w); // padded: a linear, not circular, autocorrelation
+    Spectrum power = forward(x, n);
+    for (auto& bin : power)
+        bin = std::norm(bin);
+    const std::vector<double> r = inverse(std::move(power), n);
+    std::vector<double> x2(w + 1, 0.0);
+    for (size_t i = 0; i < w; ++i)
+        x2[i + 1] = x2[i] + x[i] * x[i];
+    a.flutter = -1.0;
+    for (size_t lag = lagMin; lag <= lagMax; ++lag) {
+        const double norm = std::sqrt(x2[w - lag] * (x2[w] - x2[lag]));
+        const double rho = norm > 0 ? r[lag] / norm : 0.0;
+        if (rho > a.flutter) {
+            a.flutter = rho;
+            a.flutterLagMs = 1000.0 * double(lag) / rate;
+        }
+    }
+}
+
+// Spectral flatness of the tail frames [begin, end): the Welch average of
+// Hann frames of 4096 (or the whole tail if shorter) with 50 % overlap, over
+// channels too; the geometric over the arithmetic mean of its bins between
+// 100 Hz and min(16 kHz, 0.45 rate).
+double flatness(const std::vector<std::vector<double>>& channels, size_t begin, size_t end, double rate)
+{
+    const size_t frame = std::min<size_t>(4096, end - begin);
+    std::vector<double> w(frame), power(frame / 2 + 1, 0.0);
+    for (size_t i = 0; i < frame; ++i)
+        w[i] = 0.5 - 0.5 * std::cos(2.0 * kPi * double(i) / double(frame));
+    for (const auto& h : channels)
+        for (size_t s = begin; s + frame <= end; s += frame / 2) {
+            std::vector<double> x(frame);
+            for (size_t i = 0; i < frame; ++i)
+                x[i] = w[i] * h[s + i];
+            const Spectrum bins = forward(x, frame);
+            for (size_t k = 0; k < bins.size(); ++k)
+                power[k] += std::norm(bins[k]);
+        }
+    const double binHz = rate / double(frame);
+    const size_t lo = size_t(std::ceil(100.0 / binHz));
+    const size_t hi = std::min(power.size() - 1, size_t(std::min(16000.0, 0.45 * rate) / binHz));
+    if (hi <= lo)
+        return kNaN;
+    double logSum = 0.0, sum = 0.0;
+    for (size_t k = lo; k <= hi; ++k) {
+        logSum += std::log(power[k]);
+        sum += power[k];
+    }
+    const double count = double(hi - lo + 1);
+    return sum > 0 ? std::exp(logSum / count) / (sum / count) : kNaN;
+}
+
+// Pearson correlation of l and r over [begin, end).
+double correlation(const std::vector<double>& l, const std::vector<double>& r, size_t begin, size_t end)
+{
+    const double n = double(end - begin);
+    const double ml = std::accumulate(l.begin() + long(begin), l.begin() + long(end), 0.0) / n;
+    const double mr = std::accumulate(r.begin() + long(begin), r.begin() + long(end), 0.0) / n;
+    double slr = 0.0, sll = 0.0, srr = 0.0;
+    for (size_t i = begin; i < end; ++i) {
+        slr += (l[i] - ml) * (r[i] - mr);
+        sll += (l[i] - ml) * (l[i] - ml);
+        srr += (r[i] - mr) * (r[i] - mr);
+    }
+    return sll > 0 && srr > 0 ? slr / std::sqrt(sll * srr) : kNaN;
+}
+
+// Energy of (L+R)/2 against the mean of the L and R energies over [begin, end).
+double monoLoss(const std::vector<double>& l, const std::vector<double>& r, size_t begin, size_t end)
+{
+    double mid = 0.0, sides = 0.0;
+    for (size_t i = begin; i < end; ++i) {
+        mid += 0.25 * (l[i] + r[i]) * (l[i] + r[i]);
+        sides += 0.5 * (l[i] * l[i] + r[i] * r[i]);
+    }
+    return dbRatio(mid, sides);
+}
+
+// The tail: from max(50 ms, where the decay curve passes -5 dB) to where it
+// passes -35 dB (or the end). Shorter than 256 frames counts as no tail.
+void tail(const std::vector<std::vector<double>>& channels, const std::vector<double>& edc, double rate,
+          Analysis& a)
+{
+    a.flatness = a.tailCorrelation = a.monoLossDb = kNaN;
+    const size_t begin = std::max(samples(0.050, rate), firstAtOrBelow(edc, -5.0));
+    const size_t end = firstAtOrBelow(edc, -35.0);
+    if (end < begin + 256)
+        return;
+    a.flatness = flatness(channels, begin, end, rate);
+    if (channels.size() == 2) {
+        a.tailCorrelation = correlation(channels[0], channels[1], begin, end);
+        a.monoLossDb = monoLoss(channels[0], channels[1], begin, end);
+    }
+}
+
+void checkInput(const std::vector<std::vector<float>>& channels, double rate)
+{
+    if (channels.empty() || channels.size() > 2)
+        throw std::invalid_argument("analysis takes one or two channels, not " + std::to_string(channels.size()));
+    if (channels.size() == 2 && channels[0].size() != channels[1].size())
+        throw std::invalid_argument("the two channels differ in length");
+    if (!(rate > 0) || !std::isfinite(rate))
+        throw std::invalid_argument("the sample rate must be a positive number");
+}
+
+double sumOfSquares(const std::vector<double>& e) { return std::accumulate(e.begin(), e.end(), 0.0); }
+
+} // namespace
+
+std::vector<double> decayCurveDb(const std::vector<std::vector<float>>& channels)
+{
+    std::vector<std::vector<double>> h;
+    for (const auto& c : channels)
+        h.push_back(toDouble(c));
+    return decayCurve(energy(h));
+}
+
+Analysis analyze(const std::vector<std::vector<float>>& channels, double rate, const std::vector<float>* dry)
+{
+    checkInput(channels, rate);
+    Analysis a;
+    a.rate = rate;
+    a.frames = channels[0].size();
+    a.channels = int(channels.size());
+    std::vector<std::vector<double>> h;
+    for (const auto& c : channels)
+        h.push_back(toDouble(c));
+    const std::vector<double> e = energy(h), edc = decayCurve(e);
+
+    a.t20 = decayTime(edc, rate, -5.0, -25.0); // 20 dB of fit, times 3
+    a.t30 = decayTime(edc, rate, -5.0, -35.0); // 30 dB of fit, times 2
+    // EDT starts at the onset, the first frame within 20 dB of the loudest
+    // (a late first echo would otherwise count its silence as decay).
+    const double loudest = *std::max_element(e.begin(), e.end());
+    const size_t onset = size_t(std::find_if(e.begin(), e.end(), [&](double v) { return v >= 0.01 * loudest; }) - e.begin());
+    a.edt = decayTime(edc, rate, 0.0, -10.0, onset);  // 10 dB of fit, times 6
+    octaveDecayTimes(h, rate, a);
+    densityCurve(h, rate, a);
+    const double decay = std::isfinite(a.t30) ? a.t30 : std::isfinite(a.t20) ? a.t20 : a.edt;
+    flutter(e, edc, decay, rate, a);
+    tail(h, edc, rate, a);
+
+    // The first millisecond: what an allpass passes straight through.
+    const size_t first = std::min(a.frames, std::max<size_t>(1, samples(0.001, rate)));
+    const double total = sumOfSquares(e);
+    a.undelayedDb = dbRatio(std::accumulate(e.begin(), e.begin() + long(first), 0.0), total);
+
+    // Output energy, the mean over channels, against the dry input's.
+    double dryEnergy = 0.0;
+    if (dry)
+        for (float v : *dry)
+            dryEnergy += double(v) * double(v);
+    a.wetGainDb = dry ? dbRatio(total / double(a.channels), dryEnergy) : kNaN;
+    return a;
+}

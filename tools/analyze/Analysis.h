@@ -1,0 +1,39 @@
+// Measures of a reverb's sound, taken from an impulse response or a render
+// (mono or stereo): decay times, echo density, flutter, the colour and the
+// stereo image of the tail, the undelayed part and the wet gain. Every
+// transform runs on FFTW. Not thread-safe: FFTW's planner is shared.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+constexpr int kOctaveBands = 7;
+constexpr double kOctaveCentres[kOctaveBands] = {125, 250, 500, 1000, 2000, 4000, 8000};
+
+// Times in seconds, levels in dB; NaN where a value cannot be measured.
+struct Analysis {
+    double rate = 0;
+    size_t frames = 0;
+    int channels = 0;
+    double t20, t30, edt;                      // from the decay curve of the energy summed over the channels
+    double octaveT30[kOctaveBands];            // T30 in the octave bands of kOctaveCentres
+    std::vector<double> densityTime, density;  // echo density (Gaussian noise: 1), a value every 5 ms
+    double densityReach09;                     // first time the density reaches 0.9
+    double flutter, flutterLagMs;              // strongest periodicity of the decay-compensated envelope, and its lag
+    double flatness;                           // spectral flatness of the tail: 0 a tone, near 1 white noise
+    double tailCorrelation;                    // left against right over the tail (NaN for mono)
+    double monoLossDb;                         // (L+R)/2 against the mean of L and R: 0 mono, -3 uncorrelated (NaN for mono)
+    double undelayedDb;                        // the first 1 ms against the whole file
+    double wetGainDb;                          // output (mean over channels) against the dry reference (NaN without one)
+};
+
+// One or two channels of equal length at `rate` Hz, and optionally the dry
+// signal the file was rendered from. Throws std::invalid_argument for no
+// channels, more than two, channels of unequal length or a rate that is not
+// a positive number.
+Analysis analyze(const std::vector<std::vector<float>>& channels, double rate,
+                 const std::vector<float>* dry = nullptr);
+
+// The Schroeder energy decay curve of the energy summed over `channels`, in
+// dB re its start, one value per frame; -300 dB stands for no energy left.
+std::vector<double> decayCurveDb(const std::vector<std::vector<float>>& channels);

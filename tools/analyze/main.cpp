@@ -1,0 +1,345 @@
+// streuwolke-analyze: measures a reverb's impulse response or render (decay
+// times, echo density, flutter, the tail's colour and stereo image) and
+// prints a table, a JSON object or a picture.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <sndfile.h>
+
+#include "Analysis.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: streuwolke-analyze IN.wav [--json] [--plot OUT.png] [--dry DRY.wav]\n"
+    "\n"
+    "Measures a mono or stereo impulse response or render: T20, T30 and EDT (also T30\n"
+    "in the octave bands 125 Hz..8 kHz), echo density over time, flutter (periodicity\n"
+    "of the decay-compensated envelope), the tail's spectral flatness, left/right\n"
+    "correlation and mono loss, the energy in the first millisecond and the wet gain.\n"
+    "  --json     print one JSON object instead of the table (null where a value\n"
+    "             cannot be measured)\n"
+    "  --plot     draw the decay curves, the echo density and the octave-band T30\n"
+    "             into a PNG (needs gnuplot)\n"
+    "  --dry      the file the input was rendered from (mixed down to mono if it has\n"
+    "             more channels), the reference for the wet gain\n";
+
+struct Options {
+    std::string in, plot, dry;
+    bool json = false;
+};
+
+Options parseArguments(int argc, char** argv)
+{
+    Options o;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                throw std::runtime_error(arg + " needs a file name");
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (arg == "--json") {
+            o.json = true;
+        } else if (arg == "--plot") {
+            o.plot = value();
+        } else if (arg == "--dry") {
+            o.dry = value();
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw std::runtime_error("unknown option " + arg + " (see --help)");
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (files.size() != 1)
+        throw std::runtime_error("expects one input file (see --help)");
+    o.in = files[0];
+    return o;
+}
+
+struct Sound {
+    double rate = 0;
+    std::vector<std::vector<float>> channels;
+};
+
+Sound readSound(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file)
+        throw std::runtime_error("cannot read " + path + ": " + sf_strerror(nullptr));
+    std::vector<float> interleaved(size_t(info.frames) * size_t(std::max(info.channels, 0)));
+    const sf_count_t got = sf_readf_float(file, interleaved.data(), info.frames);
+    const std::string error = sf_error(file) ? sf_strerror(file) : "";
+    sf_close(file);
+    if (!error.empty() || got != info.frames || info.samplerate <= 0 || info.channels <= 0)
+        throw std::runtime_error("cannot read " + path + ": " + (error.empty() ? "no audio" : error));
+    Sound s;
+    s.rate = info.samplerate;
+    s.channels.assign(size_t(info.channels), std::vector<float>(size_t(info.frames)));
+    for (size_t i = 0; i < size_t(info.frames); ++i)
+        for (size_t c = 0; c < s.channels.size(); ++c)
+            s.channels[c][i] = interleaved[i * s.channels.size() + c];
+    return s;
+}
+
+// The mean of the channels, as streuwolke-render mixes its input down.
+std::vector<float> mixDown(const Sound& s)
+{
+    std::vector<float> mono(s.channels[0].size(), 0.0f);
+    for (const auto& c : s.channels)
+        for (size_t i = 0; i < mono.size(); ++i)
+            mono[i] += c[i];
+    for (float& v : mono)
+        v /= float(s.channels.size());
+    return mono;
+}
+
+std::string number(double v, const char* format = "%.6g")
+{
+    if (!std::isfinite(v))
+        return "null";
+    char text[32];
+    std::snprintf(text, sizeof text, format, v);
+    return text;
+}
+
+std::string jsonString(const std::string& s)
+{
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string jsonArray(const double* v, size_t n)
+{
+    std::string out = "[";
+    for (size_t i = 0; i < n; ++i)
+        out += (i ? "," : "") + number(v[i]);
+    return out + "]";
+}
+
+void printJson(const std::string& path, const Analysis& a)
+{
+    std::string out = "{\"file\":" + jsonString(path);
+    auto field = [&out](const char* name, const std::string& value) { out += ",\"" + std::string(name) + "\":" + value; };
+    field("rate", number(a.rate));
+    field("frames", std::to_string(a.frames));
+    field("channels", std::to_string(a.channels));
+    field("t20", number(a.t20));
+    field("t30", number(a.t30));
+    field("edt", number(a.edt));
+    field("octaveCentres", jsonArray(kOctaveCentres, kOctaveBands));
+    field("octaveT30", jsonArray(a.octaveT30, kOctaveBands));
+    field("densityTime", jsonArray(a.densityTime.data(), a.densityTime.size()));
+    field("density", jsonArray(a.density.data(), a.density.size()));
+    field("densityReach09", number(a.densityReach09));
+    field("flutter", number(a.flutter));
+    field("flutterLagMs", number(a.flutterLagMs));
+    field("flatness", number(a.flatness));
+    field("tailCorrelation", number(a.tailCorrelation));
+    field("monoLossDb", number(a.monoLossDb));
+    field("undelayedDb", number(a.undelayedDb));
+    field("wetGainDb", number(a.wetGainDb));
+    std::printf("%s}\n", out.c_str());
+}
+
+// A value with its unit, or "-" where it cannot be measured.
+std::string shown(double v, const char* format, const char* unit = "")
+{
+    return std::isfinite(v) ? number(v, format) + unit : "-";
+}
+
+void printTable(const std::string& path, const Analysis& a)
+{
+    std::printf("%-18s %s: %d channel%s, %g Hz, %.3f s\n", "file", path.c_str(), a.channels,
+                a.channels == 1 ? "" : "s", a.rate, double(a.frames) / a.rate);
+    std::printf("%-18s %s\n", "T20", shown(a.t20, "%.3f", " s").c_str());
+    std::printf("%-18s %s\n", "T30", shown(a.t30, "%.3f", " s").c_str());
+    std::printf("%-18s %s\n", "EDT", shown(a.edt, "%.3f", " s").c_str());
+    std::printf("%-18s", "octave band (Hz)");
+    for (double centre : kOctaveCentres)
+        std::printf(" %7g", centre);
+    std::printf("\n%-18s", "  T30 (s)");
+    for (double t : a.octaveT30)
+        std::printf(" %7s", shown(t, "%.3f").c_str());
+    std::printf("\n%-18s %s\n", "density 0.9 at", shown(a.densityReach09, "%.3f", " s").c_str());
+    std::printf("%-18s %s at %s\n", "flutter", shown(a.flutter, "%.3f").c_str(),
+                shown(a.flutterLagMs, "%.2f", " ms").c_str());
+    std::printf("%-18s %s\n", "flatness", shown(a.flatness, "%.3f").c_str());
+    std::printf("%-18s %s\n", "tail correlation", shown(a.tailCorrelation, "%.3f").c_str());
+    std::printf("%-18s %s\n", "mono loss", shown(a.monoLossDb, "%.2f", " dB").c_str());
+    std::printf("%-18s %s\n", "undelayed", shown(a.undelayedDb, "%.1f", " dB").c_str());
+    std::printf("%-18s %s\n", "wet gain", shown(a.wetGainDb, "%.2f", " dB").c_str());
+}
+
+// A gnuplot string literal: single quotes, a quote written twice.
+std::string gnuplotString(const std::string& s)
+{
+    std::string out = "'";
+    for (char c : s)
+        out += c == '\'' ? std::string("''") : std::string(1, c);
+    return out + "'";
+}
+
+// At most ~2000 points of each decay curve, as a gnuplot data block.
+std::string decayBlock(const Sound& s, double* end)
+{
+    std::vector<std::vector<double>> curves = {decayCurveDb(s.channels)};
+    if (s.channels.size() == 2)
+        for (const auto& c : s.channels)
+            curves.push_back(decayCurveDb({c}));
+    const size_t frames = curves[0].size(), step = std::max<size_t>(1, frames / 2000);
+    size_t last = frames;
+    for (size_t i = 0; i < frames; ++i)
+        if (curves[0][i] <= -100.0) {
+            last = i + 1;
+            break;
+        }
+    *end = std::max(double(last) / s.rate, 0.01);
+    std::ostringstream block;
+    block << "$decay << EOD\n";
+    for (size_t i = 0; i < frames; i += step) {
+        block << double(i) / s.rate;
+        for (const auto& c : curves)
+            block << ' ' << c[i];
+        block << '\n';
+    }
+    block << "EOD\n";
+    return block.str();
+}
+
+std::string plotScript(const Options& o, const Sound& s, const Analysis& a)
+{
+    double end = 0;
+    std::ostringstream g;
+    g << decayBlock(s, &end) << "$density << EOD\n";
+    for (size_t i = 0; i < a.density.size(); ++i)
+        g << a.densityTime[i] << ' ' << a.density[i] << '\n';
+    g << "EOD\n$octaves << EOD\n";
+    const char* names[kOctaveBands] = {"125", "250", "500", "1k", "2k", "4k", "8k"};
+    for (int b = 0; b < kOctaveBands; ++b)
+        g << names[b] << ' ' << (std::isfinite(a.octaveT30[b]) ? number(a.octaveT30[b]) : "NaN") << '\n';
+    const std::string name = o.in.substr(o.in.find_last_of('/') + 1);
+    g << "EOD\n"
+      << "set terminal pngcairo noenhanced size 900,800 font 'DejaVu Sans,10'\n"
+      << "set output " << gnuplotString(o.plot) << "\n"
+      << "set multiplot layout 3,1 title " << gnuplotString(name) << " font ',12'\n"
+      << "set grid lc rgb '#dddddd'\nset lmargin 10\nset xrange [0:" << end << "]\n"
+      << "set xlabel 'time (s)'\nset ylabel 'energy decay (dB)'\nset yrange [-100:0]\nset key top right\n"
+      << "plot $decay using 1:2 with lines lw 2 lc rgb 'black' title 'sum'"
+      << (s.channels.size() == 2 ? ", '' using 1:3 with lines lc rgb '#1f5fa8' title 'left',"
+                                   " '' using 1:4 with lines lc rgb '#c0392b' title 'right'"
+                                 : "")
+      << "\nset ylabel 'echo density'\nset yrange [0:1.4]\n"
+      << "plot $density using 1:2 with lines lw 1.5 lc rgb '#1f5fa8' notitle, 1 with lines dt 2 lc rgb 'gray' notitle\n"
+      << "set xrange [-0.5:6.5]\nset autoscale y\nset yrange [0:*]\nset xlabel 'octave band (Hz)'\n"
+      << "set ylabel 'T30 (s)'\nset style fill solid 0.6\nset boxwidth 0.7\n"
+      << "plot $octaves using 0:2:xtic(1) with boxes lc rgb '#1f5fa8' notitle"
+      << (std::isfinite(a.t30) ? ", " + number(a.t30) + " with lines dt 2 lc rgb 'black' title 'broadband'" : "")
+      << "\nunset multiplot\n";
+    return g.str();
+}
+
+// Runs gnuplot on the script; on failure, gnuplot's last message goes into the error.
+void runGnuplot(const std::string& script, const std::string& output)
+{
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/streuwolke-analyze-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    char* dir = buffer.data();
+    if (!mkdtemp(dir))
+        throw std::runtime_error(std::string("cannot make a temporary folder: ") + std::strerror(errno));
+    const std::string scriptPath = std::string(dir) + "/plot.gp", errorPath = std::string(dir) + "/errors";
+    std::ofstream(scriptPath) << script;
+    int status = -1;
+    const pid_t child = fork();
+    if (child == 0) {
+        const int fd = open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd >= 0)
+            dup2(fd, STDERR_FILENO);
+        execlp("gnuplot", "gnuplot", scriptPath.c_str(), static_cast<char*>(nullptr));
+        std::fprintf(stderr, "cannot run gnuplot: %s\n", std::strerror(errno));
+        _exit(127);
+    }
+    if (child > 0)
+        waitpid(child, &status, 0);
+    std::ifstream errors(errorPath);
+    std::string line, message;
+    while (std::getline(errors, line))
+        if (line.find_first_not_of(" \t^") != std::string::npos)
+            message = line;
+    unlink(scriptPath.c_str());
+    unlink(errorPath.c_str());
+    rmdir(dir);
+    if (child < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error("gnuplot could not draw " + output + (message.empty() ? "" : ": " + message));
+}
+
+void run(const Options& o)
+{
+    const Sound s = readSound(o.in);
+    if (s.channels.size() > 2)
+        throw std::runtime_error(o.in + " has " + std::to_string(s.channels.size()) +
+                                 " channels; only mono and stereo files can be analysed");
+    std::vector<float> dry;
+    if (!o.dry.empty()) {
+        const Sound d = readSound(o.dry);
+        if (d.rate != s.rate)
+            throw std::runtime_error(o.dry + " runs at " + number(d.rate) + " Hz, " + o.in + " at " +
+                                     number(s.rate) + " Hz");
+        dry = mixDown(d);
+    }
+    const Analysis a = analyze(s.channels, s.rate, o.dry.empty() ? nullptr : &dry);
+    if (!o.plot.empty())
+        runGnuplot(plotScript(o, s, a), o.plot);
+    if (o.json)
+        printJson(o.in, a);
+    else
+        printTable(o.in, a);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        run(parseArguments(argc, argv));
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "streuwolke-analyze: %s\n", e.what());
+        return 1;
+    }
+}
