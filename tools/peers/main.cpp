@@ -1,0 +1,237 @@
+// streuwolke-peer: runs a mono sound file through another LV2 plug-in (one
+// of the peer reverbs) and keeps its tail, for comparisons with ours.
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include <sndfile.h>
+
+#include "PeerHost.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: streuwolke-peer URI IN.wav OUT.wav [--set SYMBOL=VALUE ...] [--tail SECONDS] [--block N]\n"
+    "       streuwolke-peer URI --list-ports [--set SYMBOL=VALUE ...]\n"
+    "\n"
+    "Renders the (mono, or mixed down to mono) input at its own sample rate through\n"
+    "the LV2 plug-in URI, fed to all its audio inputs, into a 32-bit float WAV with\n"
+    "one channel per audio output of the plug-in (one or two). Controls start at\n"
+    "their defaults; --set overrides one by its port symbol.\n"
+    "  --tail        silence rendered after the input (default 5 s)\n"
+    "  --block       frames per run call (default 256)\n"
+    "  --list-ports  prints the plug-in's ports and the control values in use\n";
+
+// The temporary output, removed on an error or an interrupt.
+char g_tempPath[4096];
+
+void removeTempAndExit(int signal)
+{
+    if (g_tempPath[0])
+        unlink(g_tempPath);
+    _exit(128 + signal);
+}
+
+double parseNumber(const std::string& text, const std::string& what)
+{
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end || errno || !std::isfinite(v))
+        throw std::runtime_error("'" + text + "' is not a number for " + what);
+    return v;
+}
+
+struct Options {
+    std::string uri, in, out;
+    std::vector<std::pair<std::string, float>> sets;
+    double tail = 5.0;
+    uint32_t block = 256;
+    bool listPorts = false;
+};
+
+Options parseArguments(int argc, char** argv)
+{
+    Options o;
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                throw std::runtime_error(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (arg == "--list-ports") {
+            o.listPorts = true;
+        } else if (arg == "--set") {
+            const std::string s = value();
+            const size_t eq = s.find('=');
+            if (eq == std::string::npos || eq == 0)
+                throw std::runtime_error("--set wants SYMBOL=VALUE, not '" + s + "'");
+            o.sets.emplace_back(s.substr(0, eq), float(parseNumber(s.substr(eq + 1), s.substr(0, eq))));
+        } else if (arg == "--tail") {
+            o.tail = parseNumber(value(), "--tail");
+            if (o.tail < 0 || o.tail > 3600)
+                throw std::runtime_error("--tail must lie in 0..3600 seconds");
+        } else if (arg == "--block") {
+            const double b = parseNumber(value(), "--block");
+            if (b < 1 || b > 65536 || b != std::floor(b))
+                throw std::runtime_error("--block must be a whole number in 1..65536");
+            o.block = uint32_t(b);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw std::runtime_error("unknown option " + arg + " (see --help)");
+        } else {
+            args.push_back(arg);
+        }
+    }
+    if (o.listPorts ? args.size() != 1 : args.size() != 3)
+        throw std::runtime_error(o.listPorts ? "--list-ports expects only the URI (see --help)"
+                                             : "expects URI, IN and OUT (see --help)");
+    o.uri = args[0];
+    if (!o.listPorts) {
+        o.in = args[1];
+        o.out = args[2];
+    }
+    return o;
+}
+
+void listPorts(const PeerHost& host)
+{
+    static const char* const kinds[] = {"audio", "control", "atom", "cv", "other"};
+    std::printf("%s <%s>\n", host.name().c_str(), host.uri().c_str());
+    for (const PeerPort& p : host.ports()) {
+        std::printf("  %3u %-3s %-7s %-18s", p.index, p.input ? "in" : "out", kinds[int(p.kind)], p.symbol.c_str());
+        if (p.kind == PeerPort::Kind::Control && p.input)
+            std::printf(" %9g .. %-9g default %-9g value %-9g", p.min, p.max, p.def, p.value);
+        std::printf(" %s\n", p.name.c_str());
+        for (const auto& [value, label] : p.scalePoints)
+            std::printf("        %g = %s\n", value, label.c_str());
+    }
+}
+
+struct SoundFile {
+    SNDFILE* file = nullptr;
+    ~SoundFile()
+    {
+        if (file)
+            sf_close(file);
+    }
+};
+
+void renderFile(const Options& o)
+{
+    SF_INFO inInfo{};
+    SoundFile in;
+    in.file = sf_open(o.in.c_str(), SFM_READ, &inInfo);
+    if (!in.file)
+        throw std::runtime_error("cannot read " + o.in + ": " + sf_strerror(nullptr));
+    if (inInfo.samplerate <= 0 || inInfo.channels <= 0)
+        throw std::runtime_error("cannot read " + o.in + ": no audio");
+    const int channels = inInfo.channels;
+    if (channels > 1)
+        std::fprintf(stderr, "streuwolke-peer: note: %s has %d channels, mixed down to mono\n",
+                     o.in.c_str(), channels);
+
+    PeerSettings settings;
+    settings.uri = o.uri;
+    settings.rate = inInfo.samplerate;
+    settings.block = o.block;
+    settings.controls = o.sets;
+    PeerHost host(settings);
+    const int outChannels = int(host.outputs().size());
+
+    // Write beside the target under a temporary name; rename when complete.
+    std::snprintf(g_tempPath, sizeof g_tempPath, "%s.partial-%d", o.out.c_str(), int(getpid()));
+    SF_INFO outInfo{};
+    outInfo.samplerate = inInfo.samplerate;
+    outInfo.channels = outChannels;
+    outInfo.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SoundFile out;
+    out.file = sf_open(g_tempPath, SFM_WRITE, &outInfo);
+    if (!out.file) {
+        g_tempPath[0] = '\0';
+        throw std::runtime_error("cannot write " + o.out + ": " + sf_strerror(nullptr));
+    }
+
+    std::vector<float> interleaved;
+    auto write = [&] {
+        const auto& outputs = host.outputs();
+        const size_t n = outputs[0].size();
+        interleaved.resize(n * outChannels);
+        for (size_t i = 0; i < n; ++i)
+            for (int c = 0; c < outChannels; ++c)
+                interleaved[i * outChannels + c] = outputs[c][i];
+        if (sf_writef_float(out.file, interleaved.data(), sf_count_t(n)) != sf_count_t(n))
+            throw std::runtime_error("cannot write " + o.out + ": " + sf_strerror(out.file));
+        host.clearOutputs();
+    };
+
+    const size_t chunk = 65536;
+    std::vector<float> raw(chunk * channels), mono(chunk);
+    for (;;) {
+        const size_t n = size_t(sf_readf_float(in.file, raw.data(), sf_count_t(chunk)));
+        if (sf_error(in.file))
+            throw std::runtime_error("cannot read " + o.in + ": " + sf_strerror(in.file));
+        for (size_t i = 0; i < n; ++i) {
+            float sum = 0.0f;
+            for (int c = 0; c < channels; ++c)
+                sum += raw[i * channels + c];
+            mono[i] = channels == 1 ? sum : sum / float(channels);
+        }
+        host.process(mono.data(), n);
+        write();
+        if (n < chunk)
+            break;
+    }
+    std::fill(mono.begin(), mono.end(), 0.0f);
+    for (size_t tail = size_t(std::llround(o.tail * inInfo.samplerate)); tail > 0;) {
+        const size_t n = std::min(chunk, tail);
+        host.process(mono.data(), n);
+        write();
+        tail -= n;
+    }
+    host.finish();
+    write();
+
+    sf_close(out.file);
+    out.file = nullptr;
+    if (std::rename(g_tempPath, o.out.c_str()) != 0)
+        throw std::runtime_error("cannot write " + o.out + ": " + std::strerror(errno));
+    g_tempPath[0] = '\0';
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::signal(SIGINT, removeTempAndExit);
+    std::signal(SIGTERM, removeTempAndExit);
+    try {
+        const Options o = parseArguments(argc, argv);
+        if (o.listPorts) {
+            PeerSettings settings;
+            settings.uri = o.uri;
+            settings.block = o.block;
+            settings.controls = o.sets;
+            listPorts(PeerHost(settings));
+        } else {
+            renderFile(o);
+        }
+        return 0;
+    } catch (const std::exception& e) {
+        if (g_tempPath[0])
+            unlink(g_tempPath);
+        std::fprintf(stderr, "streuwolke-peer: %s\n", e.what());
+        return 1;
+    }
+}
