@@ -24,17 +24,8 @@ trap 'rm -rf "$tmp"' EXIT
 sox=(sox -V1 -R)
 float=(-r 48000 -c 1 -b 32 -e float)
 
-# The input: four plucked notes, a pause and a spoken phrase, 48 kHz mono,
-# peaking at -12 dBFS. sox -R and espeak-ng make it the same on every run.
-notes=()
-for note in C3 E3 G3 C4; do
-    "${sox[@]}" -n "${float[@]}" "$tmp/$note.wav" synth 0.5 pluck "$note" fade 0 0.5 0.4
-    notes+=("$tmp/$note.wav")
-done
-"${sox[@]}" -n "${float[@]}" "$tmp/pause.wav" trim 0 0.3
-espeak-ng -w "$tmp/speech.wav" "One, two, three. Plonkbrett Streuwolke."
-"${sox[@]}" "$tmp/speech.wav" "${float[@]}" "$tmp/speech48k.wav" rate -v
-"${sox[@]}" "${notes[@]}" "$tmp/pause.wav" "$tmp/speech48k.wav" "${float[@]}" "$out/input.wav" norm -12
+# The input: plucked notes and a spoken phrase at -12 dBFS.
+"$root/tools/demo-input.sh" "$out/input.wav"
 # A one-sample impulse at 0 dBFS with a little silence after it.
 "${sox[@]}" -n "${float[@]}" "$tmp/impulse.wav" synth 1s square 1 pad 0 0.1
 
