@@ -131,15 +131,20 @@ Host::Host(const std::string& bundleDir)
 
     LilvNode* presetClass = lilv_new_uri(world, LV2_PRESETS__Preset);
     LilvNode* label = lilv_new_uri(world, LILV_NS_RDFS "label");
+    LilvNode* comment = lilv_new_uri(world, LILV_NS_RDFS "comment");
     LilvNodes* related = lilv_plugin_get_related(plugin, presetClass);
     LILV_FOREACH (nodes, it, related) {
         const LilvNode* preset = lilv_nodes_get(related, it);
         lilv_world_load_resource(world, preset);
         LilvNode* text = lilv_world_get(world, preset, label, nullptr);
-        presets_.push_back({lilv_node_as_uri(preset), text ? lilv_node_as_string(text) : ""});
+        LilvNode* description = lilv_world_get(world, preset, comment, nullptr);
+        presets_.push_back({lilv_node_as_uri(preset), text ? lilv_node_as_string(text) : "",
+                            description ? lilv_node_as_string(description) : ""});
         lilv_node_free(text);
+        lilv_node_free(description);
     }
     lilv_nodes_free(related);
+    lilv_node_free(comment);
     lilv_node_free(label);
     lilv_node_free(presetClass);
     std::sort(presets_.begin(), presets_.end(),

@@ -18,6 +18,7 @@ struct Control {
 struct Preset {
     std::string uri;
     std::string label;
+    std::string comment;  // its rdfs:comment, the description hosts show
 };
 
 class Host {
