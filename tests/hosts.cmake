@@ -10,5 +10,5 @@ foreach(host jalv ardour)
   add_test(NAME host_${host}
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/hosts/${host}.sh ${hosts_lv2_path})
   set_tests_properties(host_${host} PROPERTIES
-    LABELS host TIMEOUT 120 SKIP_RETURN_CODE 77 RESOURCE_LOCK logfile)
+    LABELS host TIMEOUT 240 SKIP_RETURN_CODE 77 RESOURCE_LOCK logfile)
 endforeach()

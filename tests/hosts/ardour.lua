@@ -1,15 +1,22 @@
 -- Ardour session with one mono track that runs the plug-in on the Dummy
--- backend's noise input; each setting below is exported to a float WAV file
--- in SESSION_DIR/<name>/. Ardour hands LV2 plug-ins one buffer for the input
--- and the first output, so this runs the plug-in in place.
--- Usage: ardour7-lua ardour.lua SESSION_DIR EXPORT_PRESET_ID
-local dir, preset = arg[1], arg[2]
+-- backend's noise input; the setting NAME below is exported to a float WAV
+-- file in SESSION_DIR/NAME/. Ardour hands LV2 plug-ins one buffer for the
+-- input and the first output, so this runs the plug-in in place.
+-- One setting per run: Ardour 7.3's export corrupts its own heap in about
+-- one run in four, so ardour.sh starts a fresh Ardour with a new session for
+-- each setting and can start it again when it crashes.
+-- Usage: ardour7-lua ardour.lua SESSION_DIR EXPORT_PRESET_ID NAME
+local dir, preset, name = arg[1], arg[2], arg[3]
 local uri = "https://plonkbrett.org/plugins/plonkbrett-streuwolke"
 local port = { mix = 3, lines = 4, decay = 5, spread = 8, depth_min = 12, depth_max = 13 }
+-- Each setting names every control it relies on, as each run starts from the
+-- plug-in's defaults.
 local settings = {
-  { name = "same", mix = 50, lines = 6, decay = 800, spread = 0, depth_min = 0, depth_max = 0 },
-  { name = "apart", mix = 100, spread = 100, depth_min = 20, depth_max = 60 },
+  same = { mix = 50, lines = 6, decay = 800, spread = 0, depth_min = 0, depth_max = 0 },
+  apart = { mix = 100, lines = 6, decay = 800, spread = 100, depth_min = 20, depth_max = 60 },
 }
+local setting = settings[name]
+assert(setting, "no setting " .. tostring(name))
 
 local backend = AudioEngine:set_backend("None (Dummy)", "", "")
 assert(backend and not backend:isnil(), "no Dummy backend")
@@ -24,29 +31,38 @@ if not input:connected_to("system:capture_1") then input:connect("system:capture
 assert(input:connected_to("system:capture_1"), "track input is not connected")
 track:monitoring_control():set_value(ARDOUR.MonitorChoice.MonitorInput, PBD.GroupControlDisposition.NoGroup)
 
+-- The controls are set before the plug-in joins the track, so its first run
+-- already has them: the instance starts at its lengths, and no tail of other
+-- settings (the defaults' spread sets the banks apart) reaches the export.
 local plugin = ARDOUR.LuaAPI.new_plugin(session, uri, ARDOUR.PluginType.LV2, "")
 assert(not plugin:isnil(), "Ardour does not find " .. uri)
+for symbol, index in pairs(port) do
+  local value = setting[symbol]
+  -- Ardour numbers the control ports after the three audio ports.
+  assert(ARDOUR.LuaAPI.set_processor_param(plugin, index - 3, value), "cannot set " .. symbol)
+  local now = ARDOUR.LuaAPI.get_processor_param(plugin, index - 3)
+  assert(now == value, symbol .. " reads back " .. tostring(now) .. ", not " .. value)
+end
 assert(track:add_processor_by_index(plugin, 0, nil, true) == 0, "cannot add the plug-in to the track")
 local loaded = track:nth_plugin(0)
 assert(not loaded:isnil() and loaded:to_insert():plugin(0):unique_id() == uri, "the plug-in is not on the track")
 
-for _, setting in ipairs(settings) do
-  for symbol, index in pairs(port) do
-    local value = setting[symbol]
-    if value then
-      -- Ardour numbers the control ports after the three audio ports.
-      assert(ARDOUR.LuaAPI.set_processor_param(plugin, index - 3, value), "cannot set " .. symbol)
-      local now = ARDOUR.LuaAPI.get_processor_param(plugin, index - 3)
-      assert(now == value, symbol .. " reads back " .. tostring(now) .. ", not " .. value)
-    end
-  end
-  local export = session:simple_export()
-  os.execute("mkdir -p '" .. dir .. "/" .. setting.name .. "'")
-  export:set_folder(dir .. "/" .. setting.name)
-  export:set_range(0, 3 * 48000)
-  assert(export:set_preset(preset), "no export preset " .. preset)
-  assert(export:check_outputs(), "nothing to export")
-  assert(export:run_export(), "export " .. setting.name .. " failed")
-  print("exported " .. setting.name)
+-- Ardour applies the monitoring choice from its process thread: wait until
+-- the track monitors its input, or the export records the empty playlist.
+for _ = 1, 200 do
+  if track:monitoring_control():get_value() == ARDOUR.MonitorChoice.MonitorInput then break end
+  ARDOUR.LuaAPI.usleep(10000)
 end
+assert(track:monitoring_control():get_value() == ARDOUR.MonitorChoice.MonitorInput, "the track does not monitor its input")
+
+local export = session:simple_export()
+os.execute("mkdir -p '" .. dir .. "/" .. name .. "'")
+export:set_folder(dir .. "/" .. name)
+export:set_range(0, 3 * 48000)
+assert(export:set_preset(preset), "no export preset " .. preset)
+assert(export:check_outputs(), "nothing to export")
+assert(export:run_export(), "export " .. name .. " failed")
+-- Flushed, so the log shows it even when Ardour crashes while closing.
+print("exported " .. name)
+io.stdout:flush()
 close_session()

@@ -1,8 +1,9 @@
 #!/bin/bash
-# Runs ardour.lua in Ardour's headless Lua session tool on the Dummy backend
-# and checks the two exports: one with both banks alike (left and right must
-# match to the bit, which an in-place aliasing fault breaks), one with spread
-# and modulation (left and right must differ, which only the plug-in does).
+# Runs ardour.lua in Ardour's headless Lua session tool on the Dummy backend,
+# once per setting, and checks the two exports: one with both banks alike
+# (left and right must match to the bit, which an in-place aliasing fault
+# breaks), one with spread and modulation (left and right must differ, which
+# only the plug-in does).
 # Usage: ardour.sh LV2_DIR (a folder holding the plug-in bundle)
 . "${0%/*}/common.sh"
 tool=$(compgen -c ardour | grep -E '^ardour[0-9]+-lua$' | sort -uV | tail -n 1) || true
@@ -41,12 +42,37 @@ cat >"$config/export/streuwolke-float.preset" <<XML
 </ExportPreset>
 XML
 
-timeout 100 "$tool" "${0%/*}/ardour.lua" "$scratch/session" "$preset" >"$scratch/ardour.log" 2>&1 ||
-  { cat "$scratch/ardour.log"; fail "$tool failed"; }
-grep -q "exported apart" "$scratch/ardour.log" || { cat "$scratch/ardour.log"; fail "$tool did not export"; }
-
-same=$(ls "$scratch"/session/same/*.wav) && apart=$(ls "$scratch"/session/apart/*.wav) ||
-  fail "export files missing"
+# export_setting NAME: one Ardour run, with a session of its own, exports the
+# setting NAME and leaves the file's path in $wav. Ardour 7.3's export
+# corrupts its own heap in about one run in four and then aborts or
+# segfaults, during the export or while closing the session; it does so just
+# as often with no plug-in and no track, with one export per run and with
+# Ardour's own presets. Such a run is tried again, with a new session, up to
+# $tries times in all, which leaves about one test in 10000 failing for
+# Ardour's sake. Anything else fails at once: a failed assert in ardour.lua,
+# a hang (the timeout), a missing file. A plug-in that crashes Ardour every
+# time still fails here, after the last try.
+tries=8
+export_setting() {
+  local name=$1 try rc session log when
+  for try in $(seq $tries); do
+    session=$scratch/$name-$try log=$scratch/$name-$try.log rc=0
+    timeout 100 "$tool" "${0%/*}/ardour.lua" "$session" "$preset" "$name" >"$log" 2>&1 || rc=$?
+    case $rc in
+      0)
+        grep -qx "exported $name" "$log" || { cat "$log"; fail "$tool did not export $name"; }
+        wav=$(ls "$session/$name"/*.wav) || fail "export file of $name missing"
+        return ;;
+      134|135|139) # SIGABRT, SIGBUS, SIGSEGV
+        grep -qx "exported $name" "$log" && when="after the export" || when="before the export ended"
+        echo "$tool crashed (status $rc) $when, in try $try of $name: $(grep -m 1 -iE 'corrupt|free|malloc' "$log" || true)" ;;
+      *) cat "$log"; fail "$tool failed on $name (status $rc)" ;;
+    esac
+  done
+  cat "$log"; fail "$tool crashed in all $tries tries of $name"
+}
+export_setting same; same=$wav
+export_setting apart; apart=$wav
 for wav in "$same" "$apart"; do
   expect_channels "$wav" 2
   [ "$(soxi -e "$wav" 2>/dev/null)" = "Floating Point PCM" ] || fail "$wav is not a float WAV file"
