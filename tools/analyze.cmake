@@ -9,7 +9,7 @@ if(NOT ANALYZE_FFTW_FOUND OR NOT ANALYZE_SNDFILE_FOUND)
 endif()
 
 add_library(streuwolke_analysis STATIC ${CMAKE_CURRENT_LIST_DIR}/analyze/Analysis.cpp)
-target_include_directories(streuwolke_analysis PUBLIC ${CMAKE_CURRENT_LIST_DIR}/analyze)
+target_include_directories(streuwolke_analysis PUBLIC ${CMAKE_CURRENT_LIST_DIR}/analyze ${CMAKE_CURRENT_LIST_DIR}/common)
 target_link_libraries(streuwolke_analysis PUBLIC PkgConfig::ANALYZE_FFTW m)
 
 add_executable(streuwolke-analyze ${CMAKE_CURRENT_LIST_DIR}/analyze/main.cpp)

@@ -10,7 +10,7 @@ endif()
 
 add_library(streuwolke_peer_host STATIC ${CMAKE_CURRENT_LIST_DIR}/peers/PeerHost.cpp)
 target_link_libraries(streuwolke_peer_host PUBLIC PkgConfig::PEER_LILV PkgConfig::LV2)
-target_include_directories(streuwolke_peer_host PUBLIC ${CMAKE_CURRENT_LIST_DIR}/peers)
+target_include_directories(streuwolke_peer_host PUBLIC ${CMAKE_CURRENT_LIST_DIR}/peers ${CMAKE_CURRENT_LIST_DIR}/common)
 
 add_executable(streuwolke-peer ${CMAKE_CURRENT_LIST_DIR}/peers/main.cpp)
 target_link_libraries(streuwolke-peer PRIVATE streuwolke_peer_host PkgConfig::PEER_SNDFILE)

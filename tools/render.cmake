@@ -10,7 +10,7 @@ endif()
 
 add_library(streuwolke_render_host STATIC ${CMAKE_CURRENT_LIST_DIR}/render/Host.cpp)
 target_link_libraries(streuwolke_render_host PUBLIC PkgConfig::LILV PkgConfig::LV2)
-target_include_directories(streuwolke_render_host PUBLIC ${CMAKE_CURRENT_LIST_DIR}/render)
+target_include_directories(streuwolke_render_host PUBLIC ${CMAKE_CURRENT_LIST_DIR}/render ${CMAKE_CURRENT_LIST_DIR}/common)
 target_compile_definitions(streuwolke_render_host PRIVATE
   STREUWOLKE_LV2_INSTALL_DIR="${STREUWOLKE_LV2_INSTALL_DIR}")
 

@@ -20,6 +20,9 @@
 #include <sndfile.h>
 
 #include "Analysis.h"
+#include "SoundTool.h"
+
+using namespace soundtool;
 
 namespace {
 
@@ -72,47 +75,6 @@ Options parseArguments(int argc, char** argv)
         throw std::runtime_error("expects one input file (see --help)");
     o.in = files[0];
     return o;
-}
-
-struct Sound {
-    double rate = 0;
-    std::vector<std::vector<float>> channels;
-};
-
-Sound readSound(const std::string& path)
-{
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0)
-        throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file)
-        throw std::runtime_error("cannot read " + path + ": " + sf_strerror(nullptr));
-    std::vector<float> interleaved(size_t(info.frames) * size_t(std::max(info.channels, 0)));
-    const sf_count_t got = sf_readf_float(file, interleaved.data(), info.frames);
-    const std::string error = sf_error(file) ? sf_strerror(file) : "";
-    sf_close(file);
-    if (!error.empty() || got != info.frames || info.samplerate <= 0 || info.channels <= 0)
-        throw std::runtime_error("cannot read " + path + ": " + (error.empty() ? "no audio" : error));
-    Sound s;
-    s.rate = info.samplerate;
-    s.channels.assign(size_t(info.channels), std::vector<float>(size_t(info.frames)));
-    for (size_t i = 0; i < size_t(info.frames); ++i)
-        for (size_t c = 0; c < s.channels.size(); ++c)
-            s.channels[c][i] = interleaved[i * s.channels.size() + c];
-    return s;
-}
-
-// The mean of the channels, as streuwolke-render mixes its input down.
-std::vector<float> mixDown(const Sound& s)
-{
-    std::vector<float> mono(s.channels[0].size(), 0.0f);
-    for (const auto& c : s.channels)
-        for (size_t i = 0; i < mono.size(); ++i)
-            mono[i] += c[i];
-    for (float& v : mono)
-        v /= float(s.channels.size());
-    return mono;
 }
 
 std::string number(double v, const char* format = "%.6g")

@@ -14,6 +14,9 @@
 #include <sndfile.h>
 
 #include "PeerHost.h"
+#include "SoundTool.h"
+
+using namespace soundtool;
 
 namespace {
 
@@ -28,26 +31,6 @@ const char* const kUsage =
     "  --tail        silence rendered after the input (default 5 s)\n"
     "  --block       frames per run call (default 256)\n"
     "  --list-ports  prints the plug-in's ports and the control values in use\n";
-
-// The temporary output, removed on an error or an interrupt.
-char g_tempPath[4096];
-
-void removeTempAndExit(int signal)
-{
-    if (g_tempPath[0])
-        unlink(g_tempPath);
-    _exit(128 + signal);
-}
-
-double parseNumber(const std::string& text, const std::string& what)
-{
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end || errno || !std::isfinite(v))
-        throw std::runtime_error("'" + text + "' is not a number for " + what);
-    return v;
-}
 
 struct Options {
     std::string uri, in, out;
@@ -84,10 +67,7 @@ Options parseArguments(int argc, char** argv)
             if (o.tail < 0 || o.tail > 3600)
                 throw std::runtime_error("--tail must lie in 0..3600 seconds");
         } else if (arg == "--block") {
-            const double b = parseNumber(value(), "--block");
-            if (b < 1 || b > 65536 || b != std::floor(b))
-                throw std::runtime_error("--block must be a whole number in 1..65536");
-            o.block = uint32_t(b);
+            o.block = parseBlock(value());
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw std::runtime_error("unknown option " + arg + " (see --help)");
         } else {
@@ -119,28 +99,11 @@ void listPorts(const PeerHost& host)
     }
 }
 
-struct SoundFile {
-    SNDFILE* file = nullptr;
-    ~SoundFile()
-    {
-        if (file)
-            sf_close(file);
-    }
-};
-
 void renderFile(const Options& o)
 {
-    SF_INFO inInfo{};
     SoundFile in;
-    in.file = sf_open(o.in.c_str(), SFM_READ, &inInfo);
-    if (!in.file)
-        throw std::runtime_error("cannot read " + o.in + ": " + sf_strerror(nullptr));
-    if (inInfo.samplerate <= 0 || inInfo.channels <= 0)
-        throw std::runtime_error("cannot read " + o.in + ": no audio");
-    const int channels = inInfo.channels;
-    if (channels > 1)
-        std::fprintf(stderr, "streuwolke-peer: note: %s has %d channels, mixed down to mono\n",
-                     o.in.c_str(), channels);
+    openInput(in, o.in, "streuwolke-peer");
+    const SF_INFO& inInfo = in.info;
 
     PeerSettings settings;
     settings.uri = o.uri;
@@ -150,18 +113,8 @@ void renderFile(const Options& o)
     PeerHost host(settings);
     const int outChannels = int(host.outputs().size());
 
-    // Write beside the target under a temporary name; rename when complete.
-    std::snprintf(g_tempPath, sizeof g_tempPath, "%s.partial-%d", o.out.c_str(), int(getpid()));
-    SF_INFO outInfo{};
-    outInfo.samplerate = inInfo.samplerate;
-    outInfo.channels = outChannels;
-    outInfo.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     SoundFile out;
-    out.file = sf_open(g_tempPath, SFM_WRITE, &outInfo);
-    if (!out.file) {
-        g_tempPath[0] = '\0';
-        throw std::runtime_error("cannot write " + o.out + ": " + sf_strerror(nullptr));
-    }
+    openPartialOutput(out, o.out, inInfo.samplerate, outChannels);
 
     std::vector<float> interleaved;
     auto write = [&] {
@@ -171,23 +124,14 @@ void renderFile(const Options& o)
         for (size_t i = 0; i < n; ++i)
             for (int c = 0; c < outChannels; ++c)
                 interleaved[i * outChannels + c] = outputs[c][i];
-        if (sf_writef_float(out.file, interleaved.data(), sf_count_t(n)) != sf_count_t(n))
-            throw std::runtime_error("cannot write " + o.out + ": " + sf_strerror(out.file));
+        writeFrames(out, o.out, interleaved.data(), n);
         host.clearOutputs();
     };
 
     const size_t chunk = 65536;
-    std::vector<float> raw(chunk * channels), mono(chunk);
+    std::vector<float> raw, mono(chunk);
     for (;;) {
-        const size_t n = size_t(sf_readf_float(in.file, raw.data(), sf_count_t(chunk)));
-        if (sf_error(in.file))
-            throw std::runtime_error("cannot read " + o.in + ": " + sf_strerror(in.file));
-        for (size_t i = 0; i < n; ++i) {
-            float sum = 0.0f;
-            for (int c = 0; c < channels; ++c)
-                sum += raw[i * channels + c];
-            mono[i] = channels == 1 ? sum : sum / float(channels);
-        }
+        const size_t n = readMono(in, o.in, raw, mono);
         host.process(mono.data(), n);
         write();
         if (n < chunk)
@@ -203,19 +147,14 @@ void renderFile(const Options& o)
     host.finish();
     write();
 
-    sf_close(out.file);
-    out.file = nullptr;
-    if (std::rename(g_tempPath, o.out.c_str()) != 0)
-        throw std::runtime_error("cannot write " + o.out + ": " + std::strerror(errno));
-    g_tempPath[0] = '\0';
+    commitOutput(out, o.out);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::signal(SIGINT, removeTempAndExit);
-    std::signal(SIGTERM, removeTempAndExit);
+    removePartialOnInterrupt();
     try {
         const Options o = parseArguments(argc, argv);
         if (o.listPorts) {
@@ -229,8 +168,7 @@ int main(int argc, char** argv)
         }
         return 0;
     } catch (const std::exception& e) {
-        if (g_tempPath[0])
-            unlink(g_tempPath);
+        removePartial();
         std::fprintf(stderr, "streuwolke-peer: %s\n", e.what());
         return 1;
     }

@@ -14,6 +14,9 @@
 #include <sndfile.h>
 
 #include "Host.h"
+#include "SoundTool.h"
+
+using namespace soundtool;
 
 namespace {
 
@@ -34,26 +37,6 @@ const char* const kUsage =
 const double kQuietLevel = 3.1622777e-5; // -90 dBFS
 const double kQuietSeconds = 0.5;
 const double kTailLimitSeconds = 60.0;
-
-// The temporary output, removed on an error or an interrupt.
-char g_tempPath[4096];
-
-void removeTempAndExit(int signal)
-{
-    if (g_tempPath[0])
-        unlink(g_tempPath);
-    _exit(128 + signal);
-}
-
-double parseNumber(const std::string& text, const std::string& what)
-{
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end || errno || !std::isfinite(v))
-        throw std::runtime_error("'" + text + "' is not a number for " + what);
-    return v;
-}
 
 struct Options {
     std::string in, out, preset, bundle;
@@ -95,10 +78,7 @@ Options parseArguments(int argc, char** argv)
             if (s != "auto" && (o.tail < 0 || o.tail > 3600))
                 throw std::runtime_error("--tail must lie in 0..3600 seconds");
         } else if (arg == "--block") {
-            const double b = parseNumber(value(), "--block");
-            if (b < 1 || b > 65536 || b != std::floor(b))
-                throw std::runtime_error("--block must be a whole number in 1..65536");
-            o.block = uint32_t(b);
+            o.block = parseBlock(value());
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw std::runtime_error("unknown option " + arg + " (see --help)");
         } else {
@@ -150,48 +130,20 @@ std::vector<float> controlValues(Host& host, const Options& o)
     return values;
 }
 
-struct SoundFile {
-    SNDFILE* file = nullptr;
-    ~SoundFile()
-    {
-        if (file)
-            sf_close(file);
-    }
-};
-
 void renderFile(Host& host, const Options& o)
 {
     const std::vector<float> controls = controlValues(host, o);
 
-    SF_INFO inInfo{};
     SoundFile in;
-    in.file = sf_open(o.in.c_str(), SFM_READ, &inInfo);
-    if (!in.file)
-        throw std::runtime_error("cannot read " + o.in + ": " + sf_strerror(nullptr));
-    if (inInfo.samplerate <= 0 || inInfo.channels <= 0)
-        throw std::runtime_error("cannot read " + o.in + ": no audio");
+    openInput(in, o.in, "streuwolke-render");
+    const SF_INFO& inInfo = in.info;
     const double rate = inInfo.samplerate;
-    const int channels = inInfo.channels;
-    if (channels > 1)
-        std::fprintf(stderr, "streuwolke-render: note: %s has %d channels, mixed down to mono\n",
-                     o.in.c_str(), channels);
-
-    // Write beside the target under a temporary name; rename when complete.
-    std::snprintf(g_tempPath, sizeof g_tempPath, "%s.partial-%d", o.out.c_str(), int(getpid()));
-    SF_INFO outInfo{};
-    outInfo.samplerate = inInfo.samplerate;
-    outInfo.channels = 2;
-    outInfo.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     SoundFile out;
-    out.file = sf_open(g_tempPath, SFM_WRITE, &outInfo);
-    if (!out.file) {
-        g_tempPath[0] = '\0';
-        throw std::runtime_error("cannot write " + o.out + ": " + sf_strerror(nullptr));
-    }
+    openPartialOutput(out, o.out, inInfo.samplerate, 2);
 
     Processor processor(host, rate, controls, o.block);
     const size_t chunk = o.block * ((8192 + o.block - 1) / o.block);
-    std::vector<float> raw(chunk * channels), mono(chunk), left(chunk), right(chunk), both(2 * chunk);
+    std::vector<float> raw, mono(chunk), left(chunk), right(chunk), both(2 * chunk);
 
     const size_t quietFrames = size_t(kQuietSeconds * rate);
     const size_t tailLimit = o.tail >= 0 ? size_t(std::llround(o.tail * rate))
@@ -203,15 +155,7 @@ void renderFile(Host& host, const Options& o)
     for (bool inputDone = false;;) {
         size_t n = 0;
         if (!inputDone) {
-            n = size_t(sf_readf_float(in.file, raw.data(), sf_count_t(chunk)));
-            if (sf_error(in.file))
-                throw std::runtime_error("cannot read " + o.in + ": " + sf_strerror(in.file));
-            for (size_t i = 0; i < n; ++i) {
-                float sum = 0.0f;
-                for (int c = 0; c < channels; ++c)
-                    sum += raw[i * channels + c];
-                mono[i] = channels == 1 ? sum : sum / float(channels);
-            }
+            n = readMono(in, o.in, raw, mono);
             read += n;
             inputDone = n < chunk;
         }
@@ -238,8 +182,7 @@ void renderFile(Host& host, const Options& o)
             const bool loud = std::fabs(left[i]) >= kQuietLevel || std::fabs(right[i]) >= kQuietLevel;
             quiet = loud ? 0 : quiet + 1;
         }
-        if (sf_writef_float(out.file, both.data(), sf_count_t(n)) != sf_count_t(n))
-            throw std::runtime_error("cannot write " + o.out + ": " + sf_strerror(out.file));
+        writeFrames(out, o.out, both.data(), n);
 
         if (progress) {
             const int percent = int(100.0 * double(read) / double(inInfo.frames));
@@ -253,19 +196,14 @@ void renderFile(Host& host, const Options& o)
     if (progress && terminal)
         std::fprintf(stderr, "\rrendering %s: done, %.1f s of tail\n", o.in.c_str(), double(tail) / rate);
 
-    sf_close(out.file);
-    out.file = nullptr;
-    if (std::rename(g_tempPath, o.out.c_str()) != 0)
-        throw std::runtime_error("cannot write " + o.out + ": " + std::strerror(errno));
-    g_tempPath[0] = '\0';
+    commitOutput(out, o.out);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::signal(SIGINT, removeTempAndExit);
-    std::signal(SIGTERM, removeTempAndExit);
+    removePartialOnInterrupt();
     try {
         const Options o = parseArguments(argc, argv);
         Host host(o.bundle);
@@ -275,8 +213,7 @@ int main(int argc, char** argv)
             renderFile(host, o);
         return 0;
     } catch (const std::exception& e) {
-        if (g_tempPath[0])
-            unlink(g_tempPath);
+        removePartial();
         std::fprintf(stderr, "streuwolke-render: %s\n", e.what());
         return 1;
     }

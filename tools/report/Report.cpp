@@ -1,6 +1,6 @@
 #include "Report.h"
 
-#include <sndfile.h>
+#include "SoundTool.h"
 
 #include <algorithm>
 #include <cctype>
@@ -112,19 +112,10 @@ SettingReport measure(Host& host, const Setting& setting, const std::vector<floa
 
 std::vector<float> readMaterial(const std::string& path)
 {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file)
-        throw std::runtime_error("cannot read " + path + ": " + sf_strerror(nullptr));
-    std::vector<float> raw(size_t(info.frames) * size_t(info.channels));
-    sf_readf_float(file, raw.data(), info.frames);
-    sf_close(file);
-    if (info.samplerate != int(kRate))
+    const soundtool::Sound sound = soundtool::readSound(path);
+    if (sound.rate != kRate)
         throw std::runtime_error(path + " is not at 48 kHz");
-    std::vector<float> mono(size_t(info.frames), 0.0f);
-    for (size_t i = 0; i < mono.size(); ++i)
-        for (int c = 0; c < info.channels; ++c)
-            mono[i] += raw[i * size_t(info.channels) + size_t(c)] / float(info.channels);
+    std::vector<float> mono = soundtool::mixDown(sound);
     if (peak(mono) == 0.0f)
         throw std::runtime_error(path + " is silent");
     return mono;

@@ -1,8 +1,6 @@
 // streuwolke-report: measures the defaults and every preset (and, given a
 // folder of their impulse responses, the peer reverbs) and prints Markdown
 // tables for the README; tools/report.sh runs it.
-#include <sndfile.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +11,9 @@
 #include <vector>
 
 #include "Report.h"
+#include "SoundTool.h"
+
+using namespace soundtool;
 
 namespace {
 
@@ -47,22 +48,6 @@ std::string impulseColumns(const Analysis& a)
            (a.undelayedDb <= -100 ? std::string("none") : fixed(a.undelayedDb, 1));
 }
 const char* const kImpulseHeader = "T30 (s) | EDT (s) | density 0.9 (ms) | flutter | tail ρ | flatness | undelayed (dB)";
-
-std::vector<std::vector<float>> readStereo(const std::string& path)
-{
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file || info.samplerate != 48000 || info.channels < 1 || info.channels > 2)
-        throw std::runtime_error("cannot read " + path + " as a 48 kHz mono or stereo file");
-    std::vector<float> raw(size_t(info.frames) * size_t(info.channels));
-    sf_readf_float(file, raw.data(), info.frames);
-    sf_close(file);
-    std::vector<std::vector<float>> channels(size_t(info.channels), std::vector<float>(size_t(info.frames)));
-    for (size_t i = 0; i < size_t(info.frames); ++i)
-        for (size_t c = 0; c < channels.size(); ++c)
-            channels[c][i] = raw[i * channels.size() + c];
-    return channels;
-}
 
 void writeCurves(std::ofstream& out, const std::string& label, const Analysis& a, const std::vector<double>& decay)
 {
@@ -109,7 +94,8 @@ void run(const std::string& materialPath, const std::string& peers, const std::s
     std::sort(files.begin(), files.end());
     std::printf("\n| Peer (about 2 s, wet only) | %s |\n|---|---|---|---|---|---|---|---|\n", kImpulseHeader);
     for (const std::string& name : files) {
-        const Analysis a = analyze(readStereo(peers + "/" + name), 48000.0);
+        const Sound peer = readSound(peers + "/" + name);
+        const Analysis a = analyze(peer.channels, peer.rate);
         std::printf("| %s | %s |\n", name.substr(0, name.size() - 4).c_str(), impulseColumns(a).c_str());
     }
 }

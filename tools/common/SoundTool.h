@@ -1,0 +1,183 @@
+// What the command-line sound tools share: number arguments, sound files
+// that close themselves, mono input read chunk by chunk, and an output
+// written under a temporary name that only a complete run renames into
+// place (an error or an interrupt removes it).
+#pragma once
+
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace soundtool {
+
+inline double parseNumber(const std::string& text, const std::string& what)
+{
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end || errno || !std::isfinite(v))
+        throw std::runtime_error("'" + text + "' is not a number for " + what);
+    return v;
+}
+
+// Frames per run call, as --block gives them.
+inline uint32_t parseBlock(const std::string& text)
+{
+    const double b = parseNumber(text, "--block");
+    if (b < 1 || b > 65536 || b != std::floor(b))
+        throw std::runtime_error("--block must be a whole number in 1..65536");
+    return uint32_t(b);
+}
+
+struct SoundFile {
+    SNDFILE* file = nullptr;
+    SF_INFO info{};
+    SoundFile() = default;
+    SoundFile(const SoundFile&) = delete;
+    SoundFile& operator=(const SoundFile&) = delete;
+    ~SoundFile()
+    {
+        if (file)
+            sf_close(file);
+    }
+};
+
+// The input, with a note on stderr when it has to be mixed down to mono.
+inline void openInput(SoundFile& in, const std::string& path, const char* tool)
+{
+    in.file = sf_open(path.c_str(), SFM_READ, &in.info);
+    if (!in.file)
+        throw std::runtime_error("cannot read " + path + ": " + sf_strerror(nullptr));
+    if (in.info.samplerate <= 0 || in.info.channels <= 0)
+        throw std::runtime_error("cannot read " + path + ": no audio");
+    if (in.info.channels > 1)
+        std::fprintf(stderr, "%s: note: %s has %d channels, mixed down to mono\n", tool, path.c_str(),
+                     in.info.channels);
+}
+
+// Up to mono.size() frames of the input, mixed down; how many were read.
+inline size_t readMono(SoundFile& in, const std::string& path, std::vector<float>& raw, std::vector<float>& mono)
+{
+    const int channels = in.info.channels;
+    raw.resize(mono.size() * size_t(channels));
+    const size_t n = size_t(sf_readf_float(in.file, raw.data(), sf_count_t(mono.size())));
+    if (sf_error(in.file))
+        throw std::runtime_error("cannot read " + path + ": " + sf_strerror(in.file));
+    for (size_t i = 0; i < n; ++i) {
+        float sum = 0.0f;
+        for (int c = 0; c < channels; ++c)
+            sum += raw[i * size_t(channels) + size_t(c)];
+        mono[i] = channels == 1 ? sum : sum / float(channels);
+    }
+    return n;
+}
+
+// The temporary output of this process, removed on an error or an interrupt.
+inline char g_partialPath[4096];
+
+inline void removePartialAndExit(int signal)
+{
+    if (g_partialPath[0])
+        unlink(g_partialPath);
+    _exit(128 + signal);
+}
+
+inline void removePartial()
+{
+    if (g_partialPath[0])
+        unlink(g_partialPath);
+    g_partialPath[0] = '\0';
+}
+
+// Call first in main: an interrupt leaves no half-written file.
+inline void removePartialOnInterrupt()
+{
+    std::signal(SIGINT, removePartialAndExit);
+    std::signal(SIGTERM, removePartialAndExit);
+}
+
+// A 32-bit float WAV beside `path` under a temporary name.
+inline void openPartialOutput(SoundFile& out, const std::string& path, int rate, int channels)
+{
+    std::snprintf(g_partialPath, sizeof g_partialPath, "%s.partial-%d", path.c_str(), int(getpid()));
+    out.info.samplerate = rate;
+    out.info.channels = channels;
+    out.info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    out.file = sf_open(g_partialPath, SFM_WRITE, &out.info);
+    if (!out.file) {
+        g_partialPath[0] = '\0';
+        throw std::runtime_error("cannot write " + path + ": " + sf_strerror(nullptr));
+    }
+}
+
+inline void writeFrames(SoundFile& out, const std::string& path, const float* interleaved, size_t frames)
+{
+    if (sf_writef_float(out.file, interleaved, sf_count_t(frames)) != sf_count_t(frames))
+        throw std::runtime_error("cannot write " + path + ": " + sf_strerror(out.file));
+}
+
+// Closes the complete output and renames it to `path`.
+inline void commitOutput(SoundFile& out, const std::string& path)
+{
+    sf_close(out.file);
+    out.file = nullptr;
+    if (std::rename(g_partialPath, path.c_str()) != 0)
+        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+    g_partialPath[0] = '\0';
+}
+
+// A whole sound file, one vector per channel.
+struct Sound {
+    double rate = 0;
+    std::vector<std::vector<float>> channels;
+};
+
+inline Sound readSound(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file)
+        throw std::runtime_error("cannot read " + path + ": " + sf_strerror(nullptr));
+    std::vector<float> interleaved(size_t(info.frames) * size_t(std::max(info.channels, 0)));
+    const sf_count_t got = sf_readf_float(file, interleaved.data(), info.frames);
+    const std::string error = sf_error(file) ? sf_strerror(file) : "";
+    sf_close(file);
+    if (!error.empty() || got != info.frames || info.samplerate <= 0 || info.channels <= 0)
+        throw std::runtime_error("cannot read " + path + ": " + (error.empty() ? "no audio" : error));
+    Sound s;
+    s.rate = info.samplerate;
+    s.channels.assign(size_t(info.channels), std::vector<float>(size_t(info.frames)));
+    for (size_t i = 0; i < size_t(info.frames); ++i)
+        for (size_t c = 0; c < s.channels.size(); ++c)
+            s.channels[c][i] = interleaved[i * s.channels.size() + c];
+    return s;
+}
+
+// The mean of the channels, as readMono mixes the input down.
+inline std::vector<float> mixDown(const Sound& s)
+{
+    std::vector<float> mono(s.channels[0].size(), 0.0f);
+    for (const auto& c : s.channels)
+        for (size_t i = 0; i < mono.size(); ++i)
+            mono[i] += c[i];
+    for (float& v : mono)
+        v /= float(s.channels.size());
+    return mono;
+}
+
+} // namespace soundtool
