@@ -48,29 +48,18 @@ struct Options {
 Options parseArguments(int argc, char** argv)
 {
     Options o;
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                throw std::runtime_error(arg + " needs a file name");
-            return argv[++i];
-        };
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
-        } else if (arg == "--json") {
+    Arguments args(argc, argv, kUsage);
+    while (args.next()) {
+        if (args.is("--json"))
             o.json = true;
-        } else if (arg == "--plot") {
-            o.plot = value();
-        } else if (arg == "--dry") {
-            o.dry = value();
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            throw std::runtime_error("unknown option " + arg + " (see --help)");
-        } else {
-            files.push_back(arg);
-        }
+        else if (args.is("--plot"))
+            o.plot = args.value();
+        else if (args.is("--dry"))
+            o.dry = args.value();
+        else
+            args.unknown();
     }
+    const std::vector<std::string>& files = args.positional;
     if (files.size() != 1)
         throw std::runtime_error("expects one input file (see --help)");
     o.in = files[0];

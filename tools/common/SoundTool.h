@@ -18,6 +18,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace soundtool {
@@ -30,6 +31,64 @@ inline double parseNumber(const std::string& text, const std::string& what)
     if (text.empty() || *end || errno || !std::isfinite(v))
         throw std::runtime_error("'" + text + "' is not a number for " + what);
     return v;
+}
+
+// Walks the command line: each call of next() stops at an option (--help
+// prints the usage and exits), value() takes the word after it, and
+// everything that is not an option is collected in `positional`.
+class Arguments {
+public:
+    Arguments(int argc, char** argv, const char* usage) : argc_(argc), argv_(argv), usage_(usage) {}
+
+    bool next()
+    {
+        while (++at_ < argc_) {
+            option_ = argv_[at_];
+            if (option_ == "--help" || option_ == "-h") {
+                std::fputs(usage_, stdout);
+                std::exit(0);
+            }
+            if (option_.size() > 1 && option_[0] == '-')
+                return true;
+            positional.push_back(option_);
+        }
+        return false;
+    }
+    bool is(const char* name) const { return option_ == name; }
+    std::string value()
+    {
+        if (at_ + 1 >= argc_)
+            throw std::runtime_error(option_ + " needs a value");
+        return argv_[++at_];
+    }
+    [[noreturn]] void unknown() const { throw std::runtime_error("unknown option " + option_ + " (see --help)"); }
+
+    std::vector<std::string> positional;
+
+private:
+    int argc_;
+    char** argv_;
+    const char* usage_;
+    int at_ = 0;
+    std::string option_;
+};
+
+// SYMBOL=VALUE, as --set gives it.
+inline std::pair<std::string, std::string> splitSetting(const std::string& text)
+{
+    const size_t eq = text.find('=');
+    if (eq == std::string::npos || eq == 0)
+        throw std::runtime_error("--set wants SYMBOL=VALUE, not '" + text + "'");
+    return {text.substr(0, eq), text.substr(eq + 1)};
+}
+
+// Seconds of tail after the input, as --tail gives them.
+inline double parseTail(const std::string& text)
+{
+    const double seconds = parseNumber(text, "--tail");
+    if (seconds < 0 || seconds > 3600)
+        throw std::runtime_error("--tail must lie in 0..3600 seconds");
+    return seconds;
 }
 
 // Frames per run call, as --block gives them.

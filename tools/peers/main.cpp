@@ -43,37 +43,22 @@ struct Options {
 Options parseArguments(int argc, char** argv)
 {
     Options o;
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                throw std::runtime_error(arg + " needs a value");
-            return argv[++i];
-        };
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
-        } else if (arg == "--list-ports") {
+    Arguments arguments(argc, argv, kUsage);
+    while (arguments.next()) {
+        if (arguments.is("--list-ports")) {
             o.listPorts = true;
-        } else if (arg == "--set") {
-            const std::string s = value();
-            const size_t eq = s.find('=');
-            if (eq == std::string::npos || eq == 0)
-                throw std::runtime_error("--set wants SYMBOL=VALUE, not '" + s + "'");
-            o.sets.emplace_back(s.substr(0, eq), float(parseNumber(s.substr(eq + 1), s.substr(0, eq))));
-        } else if (arg == "--tail") {
-            o.tail = parseNumber(value(), "--tail");
-            if (o.tail < 0 || o.tail > 3600)
-                throw std::runtime_error("--tail must lie in 0..3600 seconds");
-        } else if (arg == "--block") {
-            o.block = parseBlock(value());
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            throw std::runtime_error("unknown option " + arg + " (see --help)");
+        } else if (arguments.is("--set")) {
+            const auto [symbol, value] = splitSetting(arguments.value());
+            o.sets.emplace_back(symbol, float(parseNumber(value, symbol)));
+        } else if (arguments.is("--tail")) {
+            o.tail = parseTail(arguments.value());
+        } else if (arguments.is("--block")) {
+            o.block = parseBlock(arguments.value());
         } else {
-            args.push_back(arg);
+            arguments.unknown();
         }
     }
+    const std::vector<std::string>& args = arguments.positional;
     if (o.listPorts ? args.size() != 1 : args.size() != 3)
         throw std::runtime_error(o.listPorts ? "--list-ports expects only the URI (see --help)"
                                              : "expects URI, IN and OUT (see --help)");

@@ -49,42 +49,26 @@ struct Options {
 Options parseArguments(int argc, char** argv)
 {
     Options o;
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                throw std::runtime_error(arg + " needs a value");
-            return argv[++i];
-        };
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
-        } else if (arg == "--list") {
+    Arguments args(argc, argv, kUsage);
+    while (args.next()) {
+        if (args.is("--list")) {
             o.list = true;
-        } else if (arg == "--preset") {
-            o.preset = value();
-        } else if (arg == "--bundle") {
-            o.bundle = value();
-        } else if (arg == "--set") {
-            const std::string s = value();
-            const size_t eq = s.find('=');
-            if (eq == std::string::npos || eq == 0)
-                throw std::runtime_error("--set wants SYMBOL=VALUE, not '" + s + "'");
-            o.sets.emplace_back(s.substr(0, eq), s.substr(eq + 1));
-        } else if (arg == "--tail") {
-            const std::string s = value();
-            o.tail = s == "auto" ? -1.0 : parseNumber(s, "--tail");
-            if (s != "auto" && (o.tail < 0 || o.tail > 3600))
-                throw std::runtime_error("--tail must lie in 0..3600 seconds");
-        } else if (arg == "--block") {
-            o.block = parseBlock(value());
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            throw std::runtime_error("unknown option " + arg + " (see --help)");
+        } else if (args.is("--preset")) {
+            o.preset = args.value();
+        } else if (args.is("--bundle")) {
+            o.bundle = args.value();
+        } else if (args.is("--set")) {
+            o.sets.push_back(splitSetting(args.value()));
+        } else if (args.is("--tail")) {
+            const std::string s = args.value();
+            o.tail = s == "auto" ? -1.0 : parseTail(s);
+        } else if (args.is("--block")) {
+            o.block = parseBlock(args.value());
         } else {
-            files.push_back(arg);
+            args.unknown();
         }
     }
+    const std::vector<std::string>& files = args.positional;
     if (o.list && files.empty())
         return o;
     if (files.size() != 2)

@@ -104,34 +104,22 @@ void run(const std::string& materialPath, const std::string& peers, const std::s
 
 int main(int argc, char** argv)
 {
-    std::string material, peers, curves, bundle;
+    std::string peers, curves, bundle;
     try {
-        for (int i = 1; i < argc; ++i) {
-            const std::string arg = argv[i];
-            auto value = [&]() -> std::string {
-                if (i + 1 >= argc)
-                    throw std::runtime_error(arg + " needs a value");
-                return argv[++i];
-            };
-            if (arg == "--help" || arg == "-h") {
-                std::fputs(kUsage, stdout);
-                return 0;
-            } else if (arg == "--peers") {
-                peers = value();
-            } else if (arg == "--curves") {
-                curves = value();
-            } else if (arg == "--bundle") {
-                bundle = value();
-            } else if (arg.size() > 1 && arg[0] == '-') {
-                throw std::runtime_error("unknown option " + arg + " (see --help)");
-            } else if (material.empty()) {
-                material = arg;
-            } else {
-                throw std::runtime_error("expects one MATERIAL file (see --help)");
-            }
+        Arguments args(argc, argv, kUsage);
+        while (args.next()) {
+            if (args.is("--peers"))
+                peers = args.value();
+            else if (args.is("--curves"))
+                curves = args.value();
+            else if (args.is("--bundle"))
+                bundle = args.value();
+            else
+                args.unknown();
         }
-        if (material.empty())
-            throw std::runtime_error("expects a MATERIAL file (see --help)");
+        if (args.positional.size() != 1)
+            throw std::runtime_error("expects one MATERIAL file (see --help)");
+        const std::string& material = args.positional[0];
         run(material, peers, curves, bundle);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "streuwolke-report: %s\n", e.what());
