@@ -9,11 +9,11 @@
 
 #include <benchmark/benchmark.h>
 
-#include "RobustHost.h"
+#include "Harness.h"
 #include "engine/Engine.h"
 #include "engine/FloatMode.h"
 
-using namespace robust;
+using namespace support;
 
 namespace {
 
@@ -26,11 +26,11 @@ struct Setup {
 
 void configure(Instance& instance, const Setup& setup)
 {
-    instance.controls[kMix] = 50;
-    instance.controls[kLines] = setup.lines;
-    instance.controls[kParallel] = setup.parallel;
-    instance.controls[kDepthMin] = setup.depthMin;
-    instance.controls[kDepthMax] = setup.depthMax;
+    instance.controls[kPortMix] = 50;
+    instance.controls[kPortLines] = setup.lines;
+    instance.controls[kPortParallel] = setup.parallel;
+    instance.controls[kPortDepthMin] = setup.depthMin;
+    instance.controls[kPortDepthMax] = setup.depthMax;
 }
 
 // Runs `frames` of `input` (cycled) through the instance in host blocks.
@@ -96,7 +96,7 @@ void BM_SilenceAfterBurst(benchmark::State& state)
     for (auto _ : state) {
         Instance instance;
         configure(instance, Setup{8, 0, 10, 30});
-        instance.controls[kDecay] = 1000;
+        instance.controls[kPortDecay] = 1000;
         stream(instance, loud, 4 * kRate);
         const double t0 = threadSeconds();
         stream(instance, loud, 2 * kRate);

@@ -28,27 +28,22 @@ constexpr Case kCases[] = {{"1 line", 1, 0, false, false}, {"4 series", 4, 0, fa
     {"8 mod resizing", 8, 30, false, true}};
 constexpr uint32_t kHostBlock = 256;
 
-enum Road { kReference, kBaseline, kAvx2 };
-
-void processWith(Road road, Engine& e, const float* in, float* l, float* r, uint32_t n, FastStats* stats)
+// Road 0 is the per-sample code, road r > 0 the kernel in row r - 1 of the
+// library's table.
+void processWith(int road, Engine& e, const float* in, float* l, float* r, uint32_t n, FastStats* stats)
 {
-    switch (road) {
-    case kReference: e.processReference(in, l, r, n); break;
-    case kBaseline: processFast(e, in, l, r, n, fast_baseline::runLanes, stats); break;
-#if defined(__x86_64__)
-    case kAvx2: processFast(e, in, l, r, n, fast_avx2::runLanes, stats); break;
-#else
-    case kAvx2: break;
-#endif
-    }
+    if (road == 0)
+        e.processReference(in, l, r, n);
+    else
+        processFast(e, in, l, r, n, kFastKernels[road - 1].run, stats);
 }
 
 void bench(benchmark::State& state)
 {
     const Case c = kCases[state.range(0)];
-    const Road road = static_cast<Road>(state.range(1));
-    if (road == kAvx2 && !fastKernelAvx2Available()) {
-        state.SkipWithError("no AVX2");
+    const int road = static_cast<int>(state.range(1));
+    if (road > 0 && !kFastKernels[road - 1].available()) {
+        state.SkipWithError("this processor does not run the kernel");
         return;
     }
     ScopedFlushDenormals flush;
@@ -83,21 +78,20 @@ void bench(benchmark::State& state)
     }
     state.counters["ns/frame"] = benchmark::Counter(static_cast<double>(state.iterations()) * kHostBlock,
         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    if (road != kReference && stats.laneBlocks > 0) {
+    if (road > 0 && stats.laneBlocks > 0) {
         const double laneBlocks = static_cast<double>(stats.laneBlocks);
         state.counters["per-sample %"] = 100.0 * static_cast<double>(stats.perSampleLaneBlocks) / laneBlocks;
         state.counters["gathered %"] = 100.0 * static_cast<double>(stats.gatheredLaneBlocks) / laneBlocks;
     }
 }
 
-const char* const kRoadNames[] = {"reference", "baseline", "avx2"};
-
 int registerAll()
 {
     for (int c = 0; c < static_cast<int>(std::size(kCases)); ++c)
-        for (int r = 0; r < 3; ++r)
-            benchmark::RegisterBenchmark((std::string(kCases[c].name) + "/" + kRoadNames[r]).c_str(), bench)
-                ->Args({c, r});
+        for (int r = 0; r <= static_cast<int>(kFastKernelCount); ++r) {
+            const char* road = r == 0 ? "reference" : kFastKernels[r - 1].name;
+            benchmark::RegisterBenchmark((std::string(kCases[c].name) + "/" + road).c_str(), bench)->Args({c, r});
+        }
     return 0;
 }
 const int registered = registerAll();

@@ -14,9 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "RobustHost.h"
+#include "Harness.h"
 
-using namespace robust;
+using namespace support;
 
 int main(int argc, char** argv)
 {
@@ -51,7 +51,7 @@ int main(int argc, char** argv)
             } else {
                 const auto kept = instance.controls;
                 instance.randomControls(rng);
-                for (uint32_t p = kMix; p < kPorts; ++p)
+                for (uint32_t p = kFirstControlPort; p < kPortCount; ++p)
                     if (rng() % 4 != 0)
                         instance.controls[p] = kept[p];
             }

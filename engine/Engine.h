@@ -1,12 +1,16 @@
 // The whole signal state of one instance: input conditioning, dry/wet gains
-// and the two line banks. Allocated once, in one piece.
+// with their ramps, the settings in force and the two line banks. Allocated
+// once, in one piece.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
-#include <initializer_list>
 
 #include "LineBank.h"
+#include "LogEvents.h"
+#include "ParamRamp.h"
 #include "Pole.h"
+#include "Settings.h"
 
 constexpr float kSqrtHalf = 0.70710677f;
 
@@ -26,23 +30,50 @@ inline void forEachSubBlock(uint32_t total, Piece piece)
     }
 }
 
+// The mix in percent mapped onto [-1, 1] with one rounding.
+inline float mixPosition(float percent)
+{
+    return std::fma(percent, 0.02f, -1.0f);
+}
+
+// Both ramps start just off their construction targets, so their first
+// step applies the value.
+constexpr float kRampStartRatio = 0.9999f;
+
 struct Engine {
     float inputLowpassCoef = frequencyToPole(kHighCutDefault);
     float inputLowpassState = 0.0f;
     float inputHighpassCoef = frequencyToPole(kLowCutDefault);
     float inputHighpassState = 0.0f;
-    float sampleRate = 48000.0f;
-    float mix = 1.0f;
+    float mix = 1.0f;  // the mix position the gains were computed for
     float dryGain = 1.0f;
     float wetGain = 1.0f;
+    ParamRamp mixRamp{3, 0, mixPosition(kConstructionSettings.mix),
+        kRampStartRatio * mixPosition(kConstructionSettings.mix), 1.0f};
+    ParamRamp decayRamp{1, 0, kConstructionSettings.decay, kRampStartRatio * kConstructionSettings.decay, 200.0f};
+    Settings settings = kConstructionSettings;  // in force (mix and decay: the ramps' targets)
+    uint32_t appliedOnce = 0;                   // bit per setting: applied at least once
+    LineContext context;                        // rate, decay time in force, log events
     LineBank left;
     LineBank right;
 
-    // The host rate goes to the engine, both banks and all sixteen lines;
-    // nothing is recomputed from it.
-    void setSampleRate(float rate);
+    // Instantiation: the host rate, read by the distributions and the
+    // feedback formula; nothing is recomputed from it.
+    void setSampleRate(float rate) { context.sampleRate = rate; }
 
-    // Controls.
+    // Everything below runs on the audio thread.
+
+    // Applies every setting that holds a value (NaN holds none) and differs
+    // from the one in force, or was never applied, in field order. Mix and
+    // decay only set their ramps' targets.
+    void applySettings(const Settings& next);
+
+    // At each sub-block start: the ramps step and what they reach is applied.
+    void stepRamps();
+    // The first run starts at the targets instead of ramping up to them.
+    void landRamps();
+
+    // One control each; each records its value in `settings`.
     void setLineCount(float value);
     void setMinDistance(float metres);
     void setMaxDistance(float metres);
@@ -55,7 +86,7 @@ struct Engine {
     void setModRateMin(float hz);
     void setModRateMax(float hz);
 
-    // Ramped values.
+    // What the ramps apply: a mix position in [-1, 1] and a decay time.
     void setMix(float m);
     void setDecay(float ms);
 
@@ -75,4 +106,11 @@ struct Engine {
     // plug-in); lengths, running length changes, LFOs, positions and
     // settings stay.
     void clearAudio();
+
+    // Where a bank's lines go under the settings in force: the skew only
+    // ever acts on the right bank, which sets the channels' lengths apart.
+    BankShape shapeOf(const LineBank& bank) const;
+
+private:
+    void distributeBoth();
 };

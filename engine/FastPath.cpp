@@ -4,72 +4,89 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "Engine.h"
 #include "Feedback.h"
-
-#if defined(__x86_64__)
-#include <emmintrin.h>
-#endif
-
-// The baseline kernel: SSE2 on x86-64, NEON on aarch64, plain code elsewhere.
-namespace fast_baseline {
-#define FAST_WIDTH 4
-#include "FastPathKernel.inc"
-#undef FAST_WIDTH
-}  // namespace fast_baseline
 
 // The length-change step of tick for one lane, on the lane record: the end
 // of a change (the new length was met) or the take-up of a pending request.
 void fastLengthEvent(FastLanes& L, int lane, int t)
 {
-    const DelayLine& line = *L.line[lane];
     if (L.resizing[lane]) {
         const uint64_t length = static_cast<uint64_t>(L.length[lane]);
         L.resizing[lane] = 0;
         L.readSpeed[lane] = 1.0f;
-        L.feedback[lane] = feedbackAtResizeEnd(line.decayMs, line.sampleRate, length);
+        L.feedback[lane] = feedbackAtResizeEnd(L.decayMs, L.sampleRate, length);
         L.endedLanes[t] |= 1u << lane;
         L.anyEnded = true;
         L.endedFeedback[t][lane] = L.feedback[lane];
         L.endedLength[t][lane] = L.length[lane];
         return;
     }
-    const int32_t request = L.pendingLength[lane];
-    L.pendingLength[lane] = 0;
-    // A request for the length the line already has is dropped.
-    if (request != L.length[lane]) {
-        L.targetLength[lane] = request;
+    if (takeUpRequest(L.pendingLength[lane], L.length[lane], L.targetLength[lane], L.readSpeed[lane]))
         L.resizing[lane] = -1;
-        L.readSpeed[lane] = (request > L.length[lane]) ? kGrowSpeed : kShrinkSpeed;
-    }
 }
 
-bool fastKernelAvx2Available()
-{
+// The kernels' entry points, each in a translation unit of its own.
+void fastKernelBaseline(FastLanes& lanes);
 #if defined(__x86_64__)
+void fastKernelAvx2(FastLanes& lanes);
+#endif
+
+namespace {
+
+bool always()
+{
+    return true;
+}
+
+#if defined(__x86_64__)
+bool runsAvx2()
+{
     __builtin_cpu_init();  // may run before the constructor that would do it
     return __builtin_cpu_supports("avx2");
-#else
-    return false;
-#endif
 }
+#endif
+
+}  // namespace
+
+extern const FastKernelInfo kFastKernels[] = {
+    {"baseline", 4, always, fastKernelBaseline},
+#if defined(__x86_64__)
+    {"avx2", 8, runsAvx2, fastKernelAvx2},
+#endif
+};
+extern const size_t kFastKernelCount = std::size(kFastKernels);
 
 FastKernel bestFastKernel()
 {
-#if defined(__x86_64__)
     const char* simd = std::getenv("STREUWOLKE_SIMD");
-    const bool baselineOnly = simd != nullptr && std::strcmp(simd, "baseline") == 0;
-    if (!baselineOnly && fastKernelAvx2Available())
-        return fast_avx2::runLanes;
-#endif
-    return fast_baseline::runLanes;
+    const FastKernelInfo* best = nullptr;
+    for (const FastKernelInfo& kernel : kFastKernels) {
+        if (!kernel.available())
+            continue;
+        if (simd != nullptr && std::strcmp(simd, kernel.name) == 0)
+            return kernel.run;
+        if (best == nullptr || kernel.width > best->width)
+            best = &kernel;
+    }
+    return best->run;  // the baseline always runs
 }
 
 namespace {
 
 // Chosen once, when the library loads, never on the audio thread.
 const FastKernel g_kernel = bestFastKernel();
+
+} // namespace
+
+FastKernel chosenFastKernel()
+{
+    return g_kernel;
+}
+
+namespace {
 
 // Copies the lines into the lane record. False when a line holds values the
 // lane record cannot carry (never the case for values the setters and tick
@@ -150,10 +167,10 @@ void scatterLanes(FastLanes& L)
     }
 }
 
-// The log lines of the length changes that ended in the last kernel call, in
-// the order the per-sample code writes them: by sample, then left bank
+// The feedback of the length changes that ended in the last kernel call, in
+// the order the per-sample code records them: by sample, then left bank
 // before right, then line by line.
-void logEndedChanges(FastLanes& L)
+void recordEndedChanges(FastLanes& L, LogEvents& events)
 {
     for (uint32_t t = 0; t < L.frames; ++t) {
         if (L.endedLanes[t] == 0)
@@ -162,7 +179,7 @@ void logEndedChanges(FastLanes& L)
             for (uint32_t k = 0; k < L.count[b]; ++k) {
                 const int lane = 2 * static_cast<int>(k) + b;
                 if (L.endedLanes[t] & (1u << lane))
-                    logFeedback(L.endedFeedback[t][lane], static_cast<uint64_t>(L.endedLength[t][lane]));
+                    events.recordFeedback(L.endedFeedback[t][lane], static_cast<uint64_t>(L.endedLength[t][lane]));
             }
         L.endedLanes[t] = 0;
     }
@@ -191,6 +208,8 @@ void processFast(Engine& engine, const float* input, float* outLeft, float* outR
     for (uint32_t& lanes : L.endedLanes)
         lanes = 0;
 
+    L.decayMs = engine.context.decayMs;
+    L.sampleRate = engine.context.sampleRate;
     L.inputHighpassCoef = engine.inputHighpassCoef;
     L.inputLowpassCoef = engine.inputLowpassCoef;
     L.inputHighpassState = engine.inputHighpassState;
@@ -209,7 +228,7 @@ void processFast(Engine& engine, const float* input, float* outLeft, float* outR
         L.frames = n;
         kernel(L);
         if (L.anyEnded)
-            logEndedChanges(L);
+            recordEndedChanges(L, engine.context.events);
         float left[kFastBlock], right[kFastBlock];
         for (uint32_t t = 0; t < kFastBlock; ++t) {
             left[t] = dryGain * dry[t] + wetGain * L.wet[0][t];
@@ -239,9 +258,4 @@ void processFast(Engine& engine, const float* input, float* outLeft, float* outR
         engine.left.recoverLines();
         engine.right.recoverLines();
     }
-}
-
-void Engine::process(const float* input, float* outLeft, float* outRight, uint32_t frames)
-{
-    processFast(*this, input, outLeft, outRight, frames, g_kernel, nullptr);
 }

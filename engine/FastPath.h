@@ -10,10 +10,14 @@
 // earlier in the same sub-block (a delay of under about 21 samples) runs
 // tick's signal part sample by sample instead.
 //
-// This header holds only plain records and declarations: the kernels for
-// other instruction sets include it, and must not pick up inline code.
+// The kernel is written once (FastKernel.h) and built once per width and
+// instruction set, each in a translation unit of its own (FastPathBaseline.cpp,
+// FastPathAvx2.cpp); the table below lists them. This header holds only plain
+// records and declarations: the kernels for other instruction sets include
+// it, and must not pick up inline code.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct DelayLine;
@@ -47,6 +51,8 @@ struct alignas(64) FastLanes {
 
     float dry[kFastBlock];         // the input samples of this call
     float input[kFastBlock];       // the same through the input filters
+    float decayMs;                 // in force: a length change that ends takes its feedback from it
+    float sampleRate;
     float inputHighpassCoef;
     float inputLowpassCoef;
     float inputHighpassState;
@@ -83,19 +89,24 @@ void fastLengthEvent(FastLanes& lanes, int lane, int t);
 
 using FastKernel = void (*)(FastLanes&);
 
-namespace fast_baseline {
-void runLanes(FastLanes& lanes);
-}
-#if defined(__x86_64__)
-namespace fast_avx2 {
-void runLanes(FastLanes& lanes);
-}
-#endif
+// Every kernel built into the library, one row each (FastPath.cpp), the
+// baseline first. A new kernel is a VecOps width (VecOps.h), a translation
+// unit that builds FastKernel.h for it, and a row.
+struct FastKernelInfo {
+    const char* name;     // as STREUWOLKE_SIMD names it
+    int width;            // floats per vector
+    bool (*available)();  // whether this processor runs it
+    FastKernel run;
+};
+extern const FastKernelInfo kFastKernels[];
+extern const size_t kFastKernelCount;
 
-// Kernel choice: the best one the processor runs, unless the environment
-// variable STREUWOLKE_SIMD says "baseline" when the library loads.
+// Kernel choice: the widest one the processor runs, unless the environment
+// variable STREUWOLKE_SIMD names one it runs ("baseline", "avx2") when the
+// library loads. An unknown name leaves the choice to the library.
 FastKernel bestFastKernel();
-bool fastKernelAvx2Available();
+// The kernel bestFastKernel chose when the library loaded.
+FastKernel chosenFastKernel();
 
 struct FastStats {
     uint64_t laneBlocks = 0;

@@ -1,13 +1,20 @@
-// The kernel for x86-64 processors with AVX2, chosen at run time. Every
-// header is included before the target switch, so any inline code they bring
-// stays baseline; the kernel itself lives in a namespace of its own. FMA is
-// deliberately not enabled: every product is rounded before its sum.
-#include "FastPath.h"
-
-#include "DelayLine.h"
-
+// The kernel for x86-64 processors with AVX2, eight floats wide, chosen at
+// run time. FMA is deliberately not enabled: every product is rounded
+// before its sum.
+//
+// Every header from outside the kernel comes before the target switch, so
+// any inline code it brings stays baseline. The kernel's own headers
+// (FastKernel.h, VecOps.h, LineSteps.h) come after it: they hold only code
+// with internal linkage or always inlined, which never leaves this unit.
 #if defined(__x86_64__)
+
 #include <immintrin.h>
+
+#include <cstdint>
+#include <type_traits>
+#include <utility>
+
+#include "FastPath.h"
 
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
@@ -16,11 +23,12 @@
 #pragma GCC target("avx2")
 #endif
 
-namespace fast_avx2 {
-#define FAST_WIDTH 8
-#include "FastPathKernel.inc"
-#undef FAST_WIDTH
-}  // namespace fast_avx2
+#include "FastKernel.h"
+
+void fastKernelAvx2(FastLanes& lanes)
+{
+    runFastLanes<8, Isa::avx2>(lanes);
+}
 
 #if defined(__clang__)
 #pragma clang attribute pop

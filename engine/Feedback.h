@@ -27,6 +27,3 @@ float feedbackForDecay(float decayMs, float sampleRate, uint64_t length);
 // Decay time in samples formed as (ms * rate) * 0.001: the order used when a
 // running length change reaches its target. The two orders round differently.
 float feedbackAtResizeEnd(float decayMs, float sampleRate, uint64_t length);
-
-// The level-1 log line that records every new feedback value.
-void logFeedback(float feedback, uint64_t length);

@@ -18,6 +18,8 @@ struct InstanceStorage {
     Engine engine;
 };
 
+// Instantiation class: never called together with another function of the
+// same instance.
 LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const*)
 {
     // A rate that is not a positive number a float can hold has no meaning
@@ -33,11 +35,13 @@ LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV
     InstanceStorage* storage = new (memory) InstanceStorage();
     PluginInstance* self = &storage->instance;
     self->engine = &storage->engine;
-    self->sampleRate = rate;
     self->engine->setSampleRate(static_cast<float>(rate));
     return self;
 }
 
+// Audio class, like run: the host calls it between runs, never during one.
+// Control ports are read at the start of each run; an index beyond the
+// table is ignored.
 void connect_port(LV2_Handle instance, uint32_t port, void* data)
 {
     PluginInstance* self = static_cast<PluginInstance*>(instance);
@@ -46,38 +50,32 @@ void connect_port(LV2_Handle instance, uint32_t port, void* data)
     case kPortInput: self->input = buffer; break;
     case kPortOutputLeft: self->outputLeft = buffer; break;
     case kPortOutputRight: self->outputRight = buffer; break;
-    case kPortMix: self->mixPort = buffer; break;
-    case kPortLines: self->lineCount.port = buffer; break;
-    case kPortDecay: self->decayPort = buffer; break;
-    case kPortMinDistance: self->minDistance.port = buffer; break;
-    case kPortMaxDistance: self->maxDistance.port = buffer; break;
-    case kPortSpread: self->spread.port = buffer; break;
-    case kPortParallel: self->parallel.port = buffer; break;
-    case kPortLowCut: self->lowCut.port = buffer; break;
-    case kPortHighCut: self->highCut.port = buffer; break;
-    case kPortDepthMin: self->depthMin.port = buffer; break;
-    case kPortDepthMax: self->depthMax.port = buffer; break;
-    case kPortRateMin: self->rateMin.port = buffer; break;
-    case kPortRateMax: self->rateMax.port = buffer; break;
-    default: break;
+    default:
+        if (port < kPortCount)
+            self->controls[port] = buffer;
+        break;
     }
 }
 
-// A host that switches the plug-in off and on again hears no old tail:
-// activate silences the rings and filters. Settings, lengths and LFO phases
+// Instantiation class. A host that switches the plug-in off and on again
+// hears no old tail: activate silences the rings and filters. Settings, lengths and LFO phases
 // carry over.
 void activate(LV2_Handle instance)
 {
     static_cast<PluginInstance*>(instance)->engine->clearAudio();
 }
 
+// Instantiation class; nothing to do.
 void deactivate(LV2_Handle) {}
 
+// Audio class: real-time, no allocation, lock or system call (the
+// diagnostic log, when switched on, aside).
 void run(LV2_Handle instance, uint32_t frames)
 {
     runBlock(*static_cast<PluginInstance*>(instance), frames);
 }
 
+// Instantiation class.
 void cleanup(LV2_Handle instance)
 {
     // The instance is the first member of its storage.
@@ -86,6 +84,8 @@ void cleanup(LV2_Handle instance)
     free(storage);
 }
 
+// Discovery class, like lv2_descriptor: callable at any time from any
+// thread.
 const void* extension_data(const char*)
 {
     return nullptr;
@@ -97,6 +97,7 @@ const LV2_Descriptor descriptor = {
 
 } // namespace
 
+// Discovery class.
 extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index)
 {
     return index == 0 ? &descriptor : nullptr;

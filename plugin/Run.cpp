@@ -1,5 +1,17 @@
+#include <cinttypes>
+
 #include "../engine/FloatMode.h"
+#include "../log/Log.h"
 #include "PluginInstance.h"
+
+void writeLogEvents(LogEvents& events)
+{
+    for (uint32_t k = 0; k < events.count; ++k) {
+        const FeedbackEvent& e = events.feedback[k];
+        logLine(1, "fdbk: %f sz: %" PRIu64, static_cast<double>(e.feedback), e.length);
+    }
+    events.clear();
+}
 
 void runBlock(PluginInstance& self, uint32_t frames)
 {
@@ -7,16 +19,16 @@ void runBlock(PluginInstance& self, uint32_t frames)
     // so the denormal mode is set here and the caller's mode restored after.
     ScopedFlushDenormals flushDenormals;
 
-    dispatchControls(self);
     Engine& engine = *self.engine;
+    LogEvents& events = engine.context.events;
+    dispatchControls(self);
+    writeLogEvents(events);
     if (!self.started) {
         // A fresh instance starts at its port values rather than ramping up
         // to them from its construction values.
         self.started = true;
-        self.mixRamp.current = self.mixRamp.target;
-        engine.setMix(self.mixRamp.current);
-        self.decayRamp.current = self.decayRamp.target;
-        engine.setDecay(self.decayRamp.current);
+        engine.landRamps();
+        writeLogEvents(events);
     }
     if (frames == 0)
         return;
@@ -24,11 +36,9 @@ void runBlock(PluginInstance& self, uint32_t frames)
         return;
 
     forEachSubBlock(frames, [&](uint32_t start, uint32_t length) {
-        if (self.mixRamp.advance() && engine.mix != self.mixRamp.current)
-            engine.setMix(self.mixRamp.current);
-        if (self.decayRamp.advance())
-            engine.setDecay(self.decayRamp.current);
-
+        engine.stepRamps();
         engine.process(self.input + start, self.outputLeft + start, self.outputRight + start, length);
+        if (events.count != 0)
+            writeLogEvents(events);
     });
 }

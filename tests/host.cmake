@@ -1,14 +1,14 @@
 # The plug-in as hosts see it: through lilv, and through the LV2 command-line
 # tools on the built bundle.
-find_package(GTest REQUIRED)
-include(GoogleTest)
-pkg_check_modules(LILV REQUIRED IMPORTED_TARGET lilv-0)
-find_path(LV2_CORE_BUNDLE lv2core.ttl REQUIRED
-  PATHS /usr/lib/lv2 /usr/local/lib/lv2 /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/lv2 PATH_SUFFIXES core.lv2 NO_DEFAULT_PATH)
+if(NOT STREUWOLKE_BUILD_TOOLS)
+  set_property(GLOBAL APPEND PROPERTY STREUWOLKE_TESTS_LEFT_OUT "host (lilv, bundle checks): needs the tools")
+  return()
+endif()
 
 # LV2_PATH for the tests: a folder with the plug-in's bundle and the LV2 core
-# bundle (lilv learns the plug-in classes from it), and nothing else, so lilv
-# neither finds other plug-ins nor complains about the build folder's files.
+# bundle (LV2_CORE_BUNDLE, found in cmake/Dependencies.cmake; lilv learns the
+# plug-in classes from it), and nothing else, so lilv neither finds other
+# plug-ins nor complains about the build folder's files.
 set(STREUWOLKE_TEST_LV2_PATH ${CMAKE_BINARY_DIR}/tests/lv2)
 file(MAKE_DIRECTORY ${STREUWOLKE_TEST_LV2_PATH})
 file(CREATE_LINK ${BUNDLE_DIR} ${STREUWOLKE_TEST_LV2_PATH}/${BUNDLE_NAME} SYMBOLIC)
@@ -18,6 +18,8 @@ add_executable(test_lilv ${CMAKE_CURRENT_LIST_DIR}/test_lilv.cpp)
 target_link_libraries(test_lilv PRIVATE PkgConfig::LILV PkgConfig::LV2 GTest::gtest_main ${CMAKE_DL_LIBS})
 target_include_directories(test_lilv PRIVATE ${PROJECT_SOURCE_DIR})
 add_dependencies(test_lilv plonkbrett-streuwolke)
+streuwolke_warnings(test_lilv)
+streuwolke_exact_float(test_lilv)
 # Every instance reads the log switch at creation and would write into a log
 # that another test is checking, hence the lock.
 gtest_discover_tests(test_lilv DISCOVERY_MODE PRE_TEST

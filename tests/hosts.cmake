@@ -2,6 +2,11 @@
 # session on its Dummy backend. Each test skips (77) only when its host is not
 # installed. They hold the log lock because every instance they create would
 # append to /tmp/plonkbrett.log while a log test has it in place.
+if(CMAKE_CROSSCOMPILING)
+  set_property(GLOBAL APPEND PROPERTY STREUWOLKE_TESTS_LEFT_OUT "hosts (jalv, Ardour): the hosts are the build machine's")
+  return()
+endif()
+
 set(hosts_lv2_path ${CMAKE_BINARY_DIR}/tests/hosts-lv2)
 file(MAKE_DIRECTORY ${hosts_lv2_path})
 file(CREATE_LINK ${BUNDLE_DIR} ${hosts_lv2_path}/${BUNDLE_NAME} SYMBOLIC)

@@ -1,23 +1,24 @@
 # The factory presets through lilv's state API, and streuwolke-render run as
 # a user would (those cases carry the host label: they run the tool and
 # lv2apply).
-pkg_check_modules(RENDER_LILV IMPORTED_TARGET lilv-0)
-pkg_check_modules(RENDER_SNDFILE IMPORTED_TARGET sndfile)
-if(NOT RENDER_LILV_FOUND OR NOT RENDER_SNDFILE_FOUND)
+if(NOT STREUWOLKE_BUILD_TOOLS)
+  set_property(GLOBAL APPEND PROPERTY STREUWOLKE_TESTS_LEFT_OUT "render: needs the tools")
   return()
 endif()
-find_package(GTest REQUIRED)
+
 if(NOT STREUWOLKE_TEST_LV2_PATH)
   set(STREUWOLKE_TEST_LV2_PATH ${CMAKE_BINARY_DIR})
 endif()
 
 add_executable(test_render ${CMAKE_CURRENT_LIST_DIR}/test_render.cpp)
-target_link_libraries(test_render PRIVATE streuwolke_render_host PkgConfig::RENDER_SNDFILE GTest::gtest_main)
+target_link_libraries(test_render PRIVATE streuwolke_render_host PkgConfig::SNDFILE GTest::gtest_main)
 target_compile_definitions(test_render PRIVATE
   STREUWOLKE_TEST_BUNDLE="${BUNDLE_DIR}"
   STREUWOLKE_TEST_LV2_PATH="${STREUWOLKE_TEST_LV2_PATH}"
   STREUWOLKE_RENDER_TOOL="$<TARGET_FILE:streuwolke-render>")
 add_dependencies(test_render plonkbrett-streuwolke streuwolke-render)
+streuwolke_warnings(test_render)
+streuwolke_exact_float(test_render)
 
 add_test(NAME render_presets COMMAND test_render --gtest_filter=Presets.*)
 add_test(NAME render_tool COMMAND test_render --gtest_filter=Tool.*)

@@ -1,8 +1,5 @@
 # Robustness in a real session: hostile audio, shared buffers, threads and
 # the real-time rules of run.
-find_package(GTest REQUIRED)
-find_package(Threads REQUIRED)
-include(GoogleTest)
 
 function(streuwolke_robust_test name)
   cmake_parse_arguments(arg "" "" "SOURCES;PROPERTIES" ${ARGN})
@@ -11,6 +8,8 @@ function(streuwolke_robust_test name)
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
   target_compile_definitions(${name} PRIVATE STREUWOLKE_MODULE="$<TARGET_FILE:plonkbrett-streuwolke>")
   add_dependencies(${name} plonkbrett-streuwolke)
+  streuwolke_warnings(${name})
+  streuwolke_exact_float(${name})
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${arg_PROPERTIES})
 endfunction()
 

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "RobustHost.h"
+#include "Harness.h"
 
-using namespace robust;
+using namespace support;
 
 namespace {
 
@@ -38,7 +38,7 @@ Placement place(Sharing sharing, size_t block)
 Stereo host(Sharing sharing, const std::vector<float>& input)
 {
     Instance instance;
-    std::array<float, kPorts> moved{};
+    std::array<float, kPortCount> moved{};
     std::vector<float> pool(kPool);
     Stereo out{std::vector<float>(input.size()), std::vector<float>(input.size())};
     size_t start = 0;
@@ -50,7 +50,7 @@ Stereo host(Sharing sharing, const std::vector<float>& input)
         }
         moved = instance.controls;
         if (sharing != Sharing::kFixed)
-            for (uint32_t p = kMix; p < kPorts; ++p)
+            for (uint32_t p = kFirstControlPort; p < kPortCount; ++p)
                 instance.connect(p, block % 2 ? &moved[p] : &instance.controls[p]);
 
         const Placement at = place(sharing, block);

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "Analysis.h"
-#include "TestSupport.h"
+#include "Harness.h"
 
 namespace {
 

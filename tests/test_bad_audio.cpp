@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include "RobustHost.h"
+#include "Harness.h"
 
-using namespace robust;
+using namespace support;
 
 namespace {
 
@@ -37,8 +37,9 @@ protected:
     {
         Instance instance;
         const auto [length, parallel, lines] = GetParam();
-        for (const auto& [port, value] : {std::pair{kMix, 50.0f}, {kLines, lines}, {kParallel, parallel ? 1.0f : 0.0f},
-                 {kDepthMin, 5.0f}, {kDepthMax, 40.0f}, {kRateMin, 0.3f}, {kRateMax, 2.0f}})
+        for (const auto& [port, value] : {std::pair{kPortMix, 50.0f}, {kPortLines, lines},
+                 {kPortParallel, parallel ? 1.0f : 0.0f}, {kPortDepthMin, 5.0f}, {kPortDepthMax, 40.0f},
+                 {kPortRateMin, 0.3f}, {kPortRateMax, 2.0f}})
             instance.controls[port] = value;
         return render(instance, input, kBlock);
     }

@@ -1,6 +1,7 @@
 // Controls: the length distribution, the modulation spread and the port
 // dispatch with its mappings and guards.
-#include "test_units.h"
+#include "Harness.h"
+#include "engine/Distribution.h"
 
 #include <cstring>
 #include <random>
@@ -53,8 +54,8 @@ TEST(Distribution, PrimeLengthsByBank)
         engine->setSpread(c.spread);
         EXPECT_EQ(placed(engine->left), padded(c.left));
         EXPECT_EQ(placed(engine->right), padded(c.right));
-        EXPECT_EQ(engine->right.spread, c.spread * 0.01f);
-        EXPECT_EQ(engine->left.spread, 0.0f);
+        EXPECT_EQ(engine->shapeOf(engine->right).spread, c.spread * 0.01f);
+        EXPECT_EQ(engine->shapeOf(engine->left).spread, 0.0f);
     }
     EXPECT_EQ(nextPrime(15999), 16001u);
     EXPECT_EQ(nextPrime(15991), 15991u);
@@ -72,8 +73,10 @@ TEST(Distribution, EveryRedistributionLogsFourLinesPerLine)
                              "fdbk: 0.000000 sz: 14549\n";
     const std::string once = four + four + four + four;
     engine->setLineCount(4.0f);
+    writeLogEvents(engine->context.events);
     EXPECT_EQ(LogFileGuard::text(), "1\n### log is active now ### \n" + once);
     engine->setLineCount(4.5f);  // same count: still redistributed
+    writeLogEvents(engine->context.events);
     EXPECT_EQ(LogFileGuard::text(), "1\n### log is active now ### \n" + once + once);
 }
 
@@ -118,6 +121,8 @@ TEST(Modulation, SpreadOverActiveLinesOnly)
 }
 
 // A port and one engine field it writes, poked to a value no port gives.
+// Every length port redistributes all lines, so one placed length stands
+// for the four of them.
 struct Probe {
     uint32_t port;
     void (*poke)(Engine&);
@@ -125,10 +130,10 @@ struct Probe {
 };
 #define PROBE(port, field, value) \
     Probe { port, [](Engine& e) { e.field = value; }, [](const Engine& e) { return e.field == value; } }
-const Probe kProbes[] = {PROBE(4, left.count, 7u), PROBE(6, right.minDistance, 77.0f),
-    PROBE(7, left.maxDistance, 77.0f), PROBE(8, right.spread, 0.77f), PROBE(9, right.parallel, true),
-    PROBE(10, inputHighpassCoef, 0.77f), PROBE(11, inputLowpassCoef, 0.77f), PROBE(12, right.modDepthMin, 0.77f),
-    PROBE(13, left.modDepthMax, 0.77f), PROBE(14, right.modRateMin, 7.7f), PROBE(15, left.modRateMax, 7.7f)};
+const Probe kProbes[] = {PROBE(4, left.count, 7u), PROBE(6, right.lines[1].length, 77u),
+    PROBE(9, right.parallel, true), PROBE(10, inputHighpassCoef, 0.77f), PROBE(11, inputLowpassCoef, 0.77f),
+    PROBE(12, right.modulation.depthMin, 0.77f), PROBE(13, left.modulation.depthMax, 0.77f),
+    PROBE(14, right.modulation.rateMin, 7.7f), PROBE(15, left.modulation.rateMax, 7.7f)};
 
 TEST(Dispatch, FirstRunAppliesEveryPortAndLaterRunsOnlyChangedOnes)
 {
@@ -151,13 +156,10 @@ TEST(Dispatch, NaNLeavesTheEngineAsItWas)
     std::vector<unsigned char> before(sizeof(Engine));
     for (uint32_t port = kPortMix; port < kPortCount; ++port) {
         SCOPED_TRACE(port);
-        const ParamRamp mix = rig->self.mixRamp, decay = rig->self.decayRamp;
         std::memcpy(before.data(), &rig->engine, sizeof(Engine));
         rig->control[port] = kNaN;
         rig->run(0);
-        EXPECT_EQ(std::memcmp(before.data(), &rig->engine, sizeof(Engine)), 0);
-        EXPECT_EQ(rig->self.mixRamp.target, mix.target);
-        EXPECT_EQ(rig->self.decayRamp.target, decay.target);
+        EXPECT_EQ(std::memcmp(before.data(), &rig->engine, sizeof(Engine)), 0);  // ramps and settings included
         rig->control[port] = kDefaults[port];
     }
 }
@@ -176,7 +178,7 @@ TEST(Dispatch, PortMappings)
     const std::pair<float, float> mixes[] = {{50, -2.2351742e-8f}, {100, 0.99999994f}, {150, 0.99999994f}, {-20, -1.0f}, {0, -1.0f}};
     for (const auto& [value, target] : mixes) {
         set(kPortMix, value);
-        EXPECT_EQ(rig->self.mixRamp.target, target) << value;
+        EXPECT_EQ(rig->engine.mixRamp.target, target) << value;
     }
     set(kPortParallel, 0.5f);
     EXPECT_TRUE(e.left.parallel && e.right.parallel);
@@ -184,7 +186,7 @@ TEST(Dispatch, PortMappings)
     EXPECT_FALSE(e.left.parallel || e.right.parallel);
     for (float rate : {0.1f, 0.2f, 0.1f}) {
         set(kPortRateMin, rate);
-        EXPECT_EQ(e.right.modRateMin, rate == 0.1f ? 0.11f : 0.22f);
+        EXPECT_EQ(e.right.modulation.rateMin, rate == 0.1f ? 0.11f : 0.22f);
     }
     set(kPortLowCut, 40);
     EXPECT_NEAR(e.inputHighpassCoef, 0.9947777f, 1e-7);
@@ -237,7 +239,7 @@ std::vector<uint64_t> activeLengths(const Engine& e)
 // What a fresh instance with the same control values has from its first run.
 std::vector<uint64_t> freshLengths(const Rig& rig)
 {
-    auto fresh = makeRig(rig.self.sampleRate);
+    auto fresh = makeRig(rig.engine.context.sampleRate);
     std::copy(rig.control, rig.control + kPortCount, fresh->control);
     fresh->run(0);
     return activeLengths(fresh->engine);

@@ -1,17 +1,23 @@
 // The delay line: ring edges, the steady delay, length changes and the
 // feedback formula with its log line.
-#include "test_units.h"
+#include "Harness.h"
 
 #include <vector>
 
 namespace {
 
+// A line with the context it reads: 48 kHz and a decay time of 100 ms.
+struct TestLine : DelayLine {
+    LineContext context{48000.0f, 100.0f, {}};
+    float tick(float input) { return DelayLine::tick(input, context); }
+};
+
 // A line in steady state: no modulation, no feedback, an integral read
 // pointer `length` - 1 slots behind the write index (the recorded length
 // counts the write index after its advance).
-std::unique_ptr<DelayLine> steadyLine(uint64_t length, uint64_t writeIndex = 1000)
+std::unique_ptr<TestLine> steadyLine(uint64_t length, uint64_t writeIndex = 1000)
 {
-    auto line = std::make_unique<DelayLine>();
+    auto line = std::make_unique<TestLine>();
     line->fresh = false;
     line->writeIndex = writeIndex;
     line->readPos = static_cast<float>((writeIndex + kRingSize - (length - 1)) % kRingSize);
@@ -19,13 +25,6 @@ std::unique_ptr<DelayLine> steadyLine(uint64_t length, uint64_t writeIndex = 100
     line->modDepth = 0.0f;
     line->lfoIncrement = 0.0f;
     return line;
-}
-
-std::string feedbackLine(float g, uint64_t length)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "fdbk: %f sz: %d", static_cast<double>(g), static_cast<int>(length));
-    return text;
 }
 
 TEST(Line, GuardSlotsMirrorTheFirstFiveSlots)
@@ -76,7 +75,7 @@ TEST(Line, FreshLineTakesItsFirstLengthAtOnce)
     for (uint64_t w : {0u, 15990u})
         for (uint64_t n : {101u, 1000u, 15999u}) {
             SCOPED_TRACE(w * 100000 + n);
-            auto line = std::make_unique<DelayLine>();
+            auto line = std::make_unique<TestLine>();
             line->writeIndex = w;
             line->modDepth = 0.0f;
             line->requestLength(n);
@@ -112,9 +111,9 @@ TEST(Line, RequestForThePresentLengthDropsAnOlderOne)
     EXPECT_FALSE(line->resizing);
 }
 
-TEST(Line, LengthChangeEndsOnTargetAndLogsOnce)
+TEST(Line, LengthChangeEndsOnTargetAndRecordsItsFeedbackOnce)
 {
-    struct Case { uint64_t to; std::vector<uint64_t> later; uint64_t waiting, final; int lines; };
+    struct Case { uint64_t to; std::vector<uint64_t> later; uint64_t waiting, final; uint32_t events; };
     const Case cases[] = {
         {210, {}, 0, 210, 1},             // grow
         {150, {}, 0, 150, 1},             // shrink
@@ -122,15 +121,13 @@ TEST(Line, LengthChangeEndsOnTargetAndLogsOnce)
         {210, {230, 210}, 0, 210, 1},     // back to where the change goes: the waiting one is dropped
         {210, {200}, 200, 200, 2},        // back to where it came from: it glides back
     };
-    auto settle = [](DelayLine& line) {
+    auto settle = [](TestLine& line) {
         for (int n = 0; n < 5000 && line.resizing; ++n)
             line.tick(0.0f);
         return !line.resizing;
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.to * 1000 + c.final);
-        LogFileGuard guard;
-        guard.enable("1\n");
         auto line = steadyLine(200);
         line->requestLength(c.to);
         line->tick(0.0f);
@@ -151,8 +148,11 @@ TEST(Line, LengthChangeEndsOnTargetAndLogsOnce)
         EXPECT_EQ(line->length, c.final);
         EXPECT_EQ(line->readSpeed, 1.0f);
         EXPECT_NEAR(line->feedback, std::pow(0.001, c.final / 4800.0), 1e-6);
-        EXPECT_EQ(LogFileGuard::countLines(feedbackLine(line->feedback, c.final)), 1);
-        EXPECT_EQ(LogFileGuard::countLines("fdbk: ", true), c.lines);
+        const LogEvents& events = line->context.events;
+        EXPECT_EQ(events.count, c.events);
+        EXPECT_EQ(std::count_if(events.feedback, events.feedback + events.count,
+                      [&](const FeedbackEvent& e) { return e.feedback == line->feedback && e.length == c.final; }),
+            1);
     }
 }
 
@@ -175,7 +175,9 @@ TEST(Line, FeedbackFromDecayTime)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         auto line = steadyLine(c.length);
-        line->updateFeedback(c.decayMs);
+        line->context.decayMs = c.decayMs;
+        line->updateFeedback(line->context);
+        writeLogEvents(line->context.events);
         EXPECT_NEAR(line->feedback, c.g, c.tolerance);
         expected += std::string(c.text) + "\n";
         EXPECT_EQ(readFile(kLogPath), expected);

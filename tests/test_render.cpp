@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "Host.h"
-#include "TestSupport.h"
+#include "Harness.h"
 
 namespace {
 

@@ -23,9 +23,9 @@
 
 #include <gtest/gtest.h>
 
-#include "RobustHost.h"
+#include "Harness.h"
 
-using namespace robust;
+using namespace support;
 
 // ---- allocation counting ------------------------------------------------
 

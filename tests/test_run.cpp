@@ -1,19 +1,21 @@
 // The run cycle: sub-blocks, the two ramps and the mix gains; and hostile
 // control values thrown at a running instance.
-#include "test_units.h"
+#include "Harness.h"
 
 #include <functional>
 #include <random>
+#include <sstream>
 
 namespace {
 
+// The decay time in force, and every line of both banks, active or not,
+// with the feedback for it at its length.
 void expectAllLinesDecay(const Engine& e, float ms)
 {
-    for (const LineBank* bank : {&e.left, &e.right}) {
-        EXPECT_EQ(bank->decayMs, ms);
+    EXPECT_EQ(e.context.decayMs, ms);
+    for (const LineBank* bank : {&e.left, &e.right})
         for (const DelayLine& line : bank->lines)
-            EXPECT_EQ(line.decayMs, ms);
-    }
+            EXPECT_EQ(line.feedback, feedbackForDecay(ms, e.context.sampleRate, line.length)) << ms;
 }
 
 // The first run, even an empty one, lands both ramps on their port values:
@@ -26,7 +28,7 @@ TEST(Run, FirstRunStartsAtThePortsAndEmptyRunsStepNoRamp)
     EXPECT_EQ(std::count(rig->left, rig->left + kMaxBlock, kSentinel), kMaxBlock);
     EXPECT_EQ(std::count(rig->right, rig->right + kMaxBlock, kSentinel), kMaxBlock);
     EXPECT_EQ(rig->engine.left.lines[0].length, 293u);
-    EXPECT_EQ(rig->self.mixRamp.current, -2.2351742e-8f);
+    EXPECT_EQ(rig->engine.mixRamp.current, -2.2351742e-8f);
     EXPECT_EQ(rig->engine.mix, -2.2351742e-8f);
     EXPECT_NEAR(rig->engine.dryGain, 0.70710677f, 1e-6);
     expectAllLinesDecay(rig->engine, 300.0f);
@@ -34,11 +36,11 @@ TEST(Run, FirstRunStartsAtThePortsAndEmptyRunsStepNoRamp)
     rig->control[kPortDecay] = 1000;
     rig->control[kPortMix] = 100;
     rig->run(0);
-    EXPECT_EQ(rig->self.decayRamp.target, 1000.0f);
-    EXPECT_EQ(rig->self.mixRamp.target, 0.99999994f);
-    EXPECT_EQ(rig->self.mixRamp.counter, 0u);
-    EXPECT_EQ(rig->self.decayRamp.counter, 0u);
-    EXPECT_EQ(rig->self.mixRamp.current, -2.2351742e-8f);
+    EXPECT_EQ(rig->engine.decayRamp.target, 1000.0f);
+    EXPECT_EQ(rig->engine.mixRamp.target, 0.99999994f);
+    EXPECT_EQ(rig->engine.mixRamp.counter, 0u);
+    EXPECT_EQ(rig->engine.decayRamp.counter, 0u);
+    EXPECT_EQ(rig->engine.mixRamp.current, -2.2351742e-8f);
     expectAllLinesDecay(rig->engine, 300.0f);
 }
 
@@ -50,7 +52,7 @@ TEST(Run, SubBlocksWriteExactlyTheFramesAndStepTheRamps)
         EXPECT_EQ(rig->left[j] == kSentinel, j >= 20) << j;
         EXPECT_EQ(rig->right[j] == kSentinel, j >= 20) << j;
     }
-    EXPECT_EQ(rig->self.mixRamp.counter, 2u);  // two sub-blocks, no mix step yet
+    EXPECT_EQ(rig->engine.mixRamp.counter, 2u);  // two sub-blocks, no mix step yet
     EXPECT_NEAR(rig->engine.dryGain, 0.70710677f, 1e-6);  // there from the first sample
     EXPECT_NEAR(rig->engine.wetGain, 0.70710677f, 1e-6);
 

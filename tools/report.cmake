@@ -1,10 +1,6 @@
 # streuwolke-report: the measured tables of the defaults, the presets and the
-# peer reverbs in the README (tools/report.sh). It needs the render host and
-# the analysis library, so it is built only when both are.
-if(NOT TARGET streuwolke_render_host OR NOT TARGET streuwolke_analysis)
-  message(STATUS "streuwolke-report skipped: needs streuwolke-render and streuwolke-analyze")
-  return()
-endif()
+# peer reverbs in the README (tools/report.sh), from the render host and the
+# analysis library.
 add_library(streuwolke_report STATIC ${CMAKE_CURRENT_LIST_DIR}/report/Report.cpp)
 target_link_libraries(streuwolke_report PUBLIC streuwolke_render_host streuwolke_analysis PkgConfig::SNDFILE)
 target_include_directories(streuwolke_report PUBLIC ${CMAKE_CURRENT_LIST_DIR}/report)
@@ -13,3 +9,8 @@ add_executable(streuwolke-report ${CMAKE_CURRENT_LIST_DIR}/report/main.cpp)
 target_link_libraries(streuwolke-report PRIVATE streuwolke_report)
 set_target_properties(streuwolke-report PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 add_dependencies(streuwolke-report plonkbrett-streuwolke)
+
+foreach(target streuwolke_report streuwolke-report)
+  streuwolke_warnings(${target})
+  streuwolke_exact_float(${target})
+endforeach()

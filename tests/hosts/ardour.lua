@@ -5,10 +5,17 @@
 -- One setting per run: Ardour 7.3's export corrupts its own heap in about
 -- one run in four, so ardour.sh starts a fresh Ardour with a new session for
 -- each setting and can start it again when it crashes.
--- Usage: ardour7-lua ardour.lua SESSION_DIR EXPORT_PRESET_ID NAME
+-- Usage: ardour7-lua ardour.lua SESSION_DIR EXPORT_PRESET_ID NAME SYMBOL=N...
+-- where N is the control's number among the plug-in's control ports, the
+-- parameter number Ardour takes (ardour.sh reads them from the bundle).
 local dir, preset, name = arg[1], arg[2], arg[3]
 local uri = "https://plonkbrett.org/plugins/plonkbrett-streuwolke"
-local port = { mix = 3, lines = 4, decay = 5, spread = 8, depth_min = 12, depth_max = 13 }
+local control = {}
+for i = 4, #arg do
+  local symbol, n = arg[i]:match("^([%w_]+)=(%d+)$")
+  assert(symbol, "not SYMBOL=N: " .. arg[i])
+  control[symbol] = tonumber(n)
+end
 -- Each setting names every control it relies on, as each run starts from the
 -- plug-in's defaults.
 local settings = {
@@ -36,11 +43,11 @@ track:monitoring_control():set_value(ARDOUR.MonitorChoice.MonitorInput, PBD.Grou
 -- settings (the defaults' spread sets the banks apart) reaches the export.
 local plugin = ARDOUR.LuaAPI.new_plugin(session, uri, ARDOUR.PluginType.LV2, "")
 assert(not plugin:isnil(), "Ardour does not find " .. uri)
-for symbol, index in pairs(port) do
-  local value = setting[symbol]
-  -- Ardour numbers the control ports after the three audio ports.
-  assert(ARDOUR.LuaAPI.set_processor_param(plugin, index - 3, value), "cannot set " .. symbol)
-  local now = ARDOUR.LuaAPI.get_processor_param(plugin, index - 3)
+for symbol, value in pairs(setting) do
+  local n = control[symbol]
+  assert(n, "the plug-in has no control " .. symbol)
+  assert(ARDOUR.LuaAPI.set_processor_param(plugin, n, value), "cannot set " .. symbol)
+  local now = ARDOUR.LuaAPI.get_processor_param(plugin, n)
   assert(now == value, symbol .. " reads back " .. tostring(now) .. ", not " .. value)
 end
 assert(track:add_processor_by_index(plugin, 0, nil, true) == 0, "cannot add the plug-in to the track")

@@ -8,12 +8,19 @@
 . "${0%/*}/common.sh"
 tool=$(compgen -c ardour | grep -E '^ardour[0-9]+-lua$' | sort -uV | tail -n 1) || true
 [ -n "$tool" ] || need ardour7-lua
-need sox soxi
+need sox soxi lv2info
 
 # A private configuration: it shows the Dummy backend (hidden by default) and
 # holds a 32-bit float WAV export preset, so non-finite samples are kept.
 export HOME=$scratch XDG_CONFIG_HOME=$scratch/config XDG_CACHE_HOME=$scratch/cache XDG_DATA_HOME=$scratch/data
 export LV2_PATH=$1
+# Each control's symbol with its number among the control ports, as Ardour
+# counts them, read from the bundle through lilv (test_lilv holds the
+# bundle to the library's port table): "mix=0 lines=1 ...".
+controls=$(lv2info https://plonkbrett.org/plugins/plonkbrett-streuwolke |
+  awk '/^\tPort [0-9]+:$/ { control = 0 } /#ControlPort$/ { control = 1 }
+       /^\t\tSymbol:/ && control { printf "%s=%d ", $2, n++ }')
+[ -n "$controls" ] || fail "lv2info lists no control ports"
 config=$XDG_CONFIG_HOME/${tool%-lua}
 mkdir -p "$config/export"
 cat >"$config/config" <<'XML'
@@ -57,7 +64,7 @@ export_setting() {
   local name=$1 try rc session log when
   for try in $(seq $tries); do
     session=$scratch/$name-$try log=$scratch/$name-$try.log rc=0
-    timeout 100 "$tool" "${0%/*}/ardour.lua" "$session" "$preset" "$name" >"$log" 2>&1 || rc=$?
+    timeout 100 "$tool" "${0%/*}/ardour.lua" "$session" "$preset" "$name" $controls >"$log" 2>&1 || rc=$?
     case $rc in
       0)
         grep -qx "exported $name" "$log" || { cat "$log"; fail "$tool did not export $name"; }

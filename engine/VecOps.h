@@ -1,0 +1,180 @@
+// The vector operations of the block-wise kernels (FastKernel.h): what
+// depends on the width in one specialisation per width, what does not
+// written once for every width.
+//
+// Included only by kernel translation units, after their target switch, so
+// everything here is compiled for the kernel's instruction set; it all has
+// internal linkage, and no copy of it can be shared with another unit.
+#pragma once
+
+#include <cstdint>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include "LineSteps.h"
+
+// Short loops over vector parts, taps and block rows are unrolled so their
+// arrays live in registers.
+#define FAST_UNROLL _Pragma("GCC unroll 16")
+
+// The instruction set a kernel's translation unit is compiled for, so that
+// a width can use the single instructions the unit may use. In C++ neither
+// g++ nor clang defines __AVX2__ and the like after a target switch, so the
+// unit names its own.
+enum class Isa {
+    plain,  // generic vector code only (also NEON on aarch64)
+    sse2,
+    avx2,
+};
+
+namespace {
+
+// One specialisation per width W (floats per vector), each holding the
+// vector types and the operations written per width: the horizontal or,
+// the any-lane test and the W x W transpose. A width without one does not
+// compile.
+template <int W, Isa isa>
+struct VecOps;
+
+template <Isa isa>
+struct VecOps<4, isa> {
+    typedef float F __attribute__((vector_size(16)));
+    typedef int32_t I __attribute__((vector_size(16)));
+
+    // Every lane of the result holds the or of all lanes.
+    [[gnu::always_inline]] static I orOf(I v)
+    {
+        v = v | __builtin_shufflevector(v, v, 2, 3, 0, 1);
+        return v | __builtin_shufflevector(v, v, 1, 0, 3, 2);
+    }
+
+    // Whether any lane of a mask is set.
+    [[gnu::always_inline]] static bool any(I m)
+    {
+#if defined(__x86_64__)
+        if constexpr (isa != Isa::plain)
+            return _mm_movemask_ps((__m128)m) != 0;
+#endif
+        return orOf(m)[0] != 0;
+    }
+
+    // Transpose of a 4 x 4 block of 32-bit values held in 4 vectors.
+    [[gnu::always_inline]] static void transposeBlock(F r[4])
+    {
+        const F t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 1, 5);
+        const F t1 = __builtin_shufflevector(r[0], r[1], 2, 6, 3, 7);
+        const F t2 = __builtin_shufflevector(r[2], r[3], 0, 4, 1, 5);
+        const F t3 = __builtin_shufflevector(r[2], r[3], 2, 6, 3, 7);
+        r[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+        r[1] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+        r[2] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+        r[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+    }
+};
+
+template <Isa isa>
+struct VecOps<8, isa> {
+    typedef float F __attribute__((vector_size(32)));
+    typedef int32_t I __attribute__((vector_size(32)));
+
+    [[gnu::always_inline]] static I orOf(I v)
+    {
+        v = v | __builtin_shufflevector(v, v, 4, 5, 6, 7, 0, 1, 2, 3);
+        v = v | __builtin_shufflevector(v, v, 2, 3, 0, 1, 6, 7, 4, 5);
+        return v | __builtin_shufflevector(v, v, 1, 0, 3, 2, 5, 4, 7, 6);
+    }
+
+    [[gnu::always_inline]] static bool any(I m)
+    {
+#if defined(__x86_64__)
+        if constexpr (isa == Isa::avx2)
+            return !_mm256_testz_si256((__m256i)m, (__m256i)m);
+#endif
+        return orOf(m)[0] != 0;
+    }
+
+    // Transpose of an 8 x 8 block: pairs, then pairs of pairs, then halves.
+    [[gnu::always_inline]] static void transposeBlock(F r[8])
+    {
+        F t[8], u[8];
+        FAST_UNROLL
+        for (int k = 0; k < 4; ++k) {
+            t[2 * k] = __builtin_shufflevector(r[2 * k], r[2 * k + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+            t[2 * k + 1] = __builtin_shufflevector(r[2 * k], r[2 * k + 1], 2, 10, 3, 11, 6, 14, 7, 15);
+        }
+        FAST_UNROLL
+        for (int k = 0; k < 2; ++k) {
+            u[4 * k] = __builtin_shufflevector(t[4 * k], t[4 * k + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+            u[4 * k + 1] = __builtin_shufflevector(t[4 * k], t[4 * k + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+            u[4 * k + 2] = __builtin_shufflevector(t[4 * k + 1], t[4 * k + 3], 0, 1, 8, 9, 4, 5, 12, 13);
+            u[4 * k + 3] = __builtin_shufflevector(t[4 * k + 1], t[4 * k + 3], 2, 3, 10, 11, 6, 7, 14, 15);
+        }
+        FAST_UNROLL
+        for (int k = 0; k < 4; ++k) {
+            r[k] = __builtin_shufflevector(u[k], u[k + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+            r[k + 4] = __builtin_shufflevector(u[k], u[k + 4], 4, 5, 6, 7, 12, 13, 14, 15);
+        }
+    }
+};
+
+// ---------------------------------------------------------------------------
+// The same code for every width, on a vector type V of 32-bit elements.
+// ---------------------------------------------------------------------------
+
+template <typename V>
+constexpr int kLanesOf = static_cast<int>(sizeof(V) / 4);
+
+// Unaligned loads and stores.
+template <typename V>
+[[gnu::always_inline]] inline V load(const void* p)
+{
+    V v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <typename V>
+[[gnu::always_inline]] inline void store(void* p, V v)
+{
+    __builtin_memcpy(p, &v, sizeof v);
+}
+
+// Every lane x.
+template <typename V, typename E>
+[[gnu::always_inline]] inline V splat(E x)
+{
+    V r;
+    FAST_UNROLL
+    for (int j = 0; j < kLanesOf<V>; ++j)
+        r[j] = x;
+    return r;
+}
+
+// Lane j holds j.
+template <typename V>
+[[gnu::always_inline]] inline V ramp()
+{
+    V r;
+    FAST_UNROLL
+    for (int j = 0; j < kLanesOf<V>; ++j)
+        r[j] = j;
+    return r;
+}
+
+// Select: lanes of a where the mask m is -1, of b where it is 0.
+template <typename M, typename V>
+[[gnu::always_inline]] inline V sel(M m, V a, V b)
+{
+    return m ? a : b;
+}
+
+// Masks of the lanes whose value is infinite or not a number.
+template <typename F>
+[[gnu::always_inline]] inline auto nonFinite(F x)
+{
+    return ~(absOf(x) <= 3.40282347e38f);
+}
+
+}  // namespace
