@@ -10,8 +10,10 @@ mapfile -t wanted < <(cat "$here"/deps/*.txt | sed -e 's/#.*//' -e 's/[[:space:]
 
 missing=()
 for pkg in "${wanted[@]}"; do
-    status="$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)"
-    [[ "$status" == installed ]] || missing+=("$pkg")
+    # One line per architecture the package is known for (libgtest-dev may be
+    # there for several): installed for any of them counts.
+    status="$(dpkg-query -W -f='${db:Status-Status}\n' "$pkg" 2>/dev/null || true)"
+    grep -qx installed <<<"$status" || missing+=("$pkg")
 done
 
 if ((${#missing[@]} == 0)); then

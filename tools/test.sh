@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Runs every test of the project from a fresh clone: installs the Debian
-# packages it needs (root, apt-get), then builds and tests three times:
-#   build/       optimised with debug info, all tests
-#   build-asan/  address + undefined-behaviour sanitizers, all but the host tests
-#   build-tsan/  thread sanitizer, the tests labelled "threads"
+# packages it needs (root, apt-get), then builds four times, all with
+# -DSTREUWOLKE_WERROR=ON, and tests three of them:
+#   build-packager/  what a packager builds (-DBUILD_TESTING=OFF) with the
+#                    test, benchmark and tool packages hidden: configure,
+#                    build, install into a temporary prefix, check the bundle
+#   build/           optimised with debug info, all tests
+#   build-asan/      address + undefined-behaviour sanitizers, all but the host tests
+#   build-tsan/      thread sanitizer, the tests labelled "threads"
 # Exits non-zero when anything fails. Extra arguments go to every ctest call
 # (e.g. tools/test.sh -R lilv).
 set -uo pipefail
@@ -61,10 +65,128 @@ stage() {
     summaries+=("$name: $line ($((SECONDS - t0)) s)")
 }
 
+# The packager's build needs a compiler, CMake, pkg-config and lv2-dev, and
+# nothing else. It runs in a mount namespace of its own in which the headers,
+# CMake packages and static libraries of the test, benchmark and tool
+# dependencies are covered up (a read-only empty tmpfs over each folder, a file
+# that is one #error over each header or archive), and pkg-config sees only
+# lv2.pc. Before the build it proves the hiding works: asking for the tests,
+# the benchmarks or the tools there must fail to find GTest, benchmark and
+# lilv-0.
+packager_hidden_dirs=(
+    /usr/include/gtest /usr/include/gmock /usr/include/benchmark /usr/include/lilv-0
+    /usr/include/serd-0 /usr/include/sord-0 /usr/include/sratom-0
+    /usr/src/googletest /usr/lib/*/cmake/GTest /usr/lib/*/cmake/benchmark /usr/lib/*/cmake/fftw3
+)
+packager_hidden_files=(
+    /usr/include/sndfile.h /usr/include/sndfile.hh /usr/include/fftw3*
+    /usr/lib/*/libgtest*.a /usr/lib/*/libgmock*.a /usr/lib/*/libbenchmark*.a
+)
+
+# Runs inside the namespace: packager_inner ROOT BUILD_DIR SCRATCH_DIR
+packager_inner() {
+    local root="$1" dir="$2" scratch="$3" path hidden=()
+    set -u
+    mount -t tmpfs -o mode=0755 tmpfs "$scratch" || return 1
+    mkdir "$scratch/pkgconfig" "$scratch/prefix"
+    echo '#error "hidden in the packager build of tools/test.sh"' >"$scratch/hidden"
+    cp "$(pkg-config --variable=pcfiledir lv2)/lv2.pc" "$scratch/pkgconfig/" || return 1
+    for path in "${packager_hidden_dirs[@]}"; do
+        [[ -d "$path" ]] || continue
+        mount -t tmpfs -o ro,size=4k tmpfs "$path" || return 1
+        hidden+=("$path/")
+    done
+    for path in "${packager_hidden_files[@]}"; do
+        [[ -f "$path" ]] || continue
+        mount --bind "$scratch/hidden" "$path" || return 1
+        hidden+=("$path")
+    done
+    export PKG_CONFIG_LIBDIR="$scratch/pkgconfig"
+    unset PKG_CONFIG_PATH PKG_CONFIG_SYSROOT_DIR CMAKE_PREFIX_PATH
+    echo "=== packager: hidden: ${hidden[*]}; pkg-config sees only lv2.pc"
+
+    # The hiding holds: each option that needs a hidden package fails.
+    local probe options want out
+    for probe in "-DBUILD_TESTING=ON:GTest" \
+                 "-DBUILD_TESTING=OFF -DSTREUWOLKE_BUILD_BENCH=ON:benchmark" \
+                 "-DBUILD_TESTING=OFF -DSTREUWOLKE_BUILD_TOOLS=ON:lilv-0"; do
+        options="${probe%%:*}" want="${probe#*:}"
+        # shellcheck disable=SC2086
+        if out="$(cmake -S "$root" -B "$scratch/probe" $options 2>&1)"; then
+            echo "packager: configure with $options succeeded: the hiding does not work"
+            return 1
+        elif ! grep -q "$want" <<<"$out"; then
+            echo "packager: configure with $options failed, but not for want of $want:"
+            tail -n 20 <<<"$out"
+            return 1
+        fi
+        echo "packager: configure with $options fails as it should: $want not found"
+        rm -rf "$scratch/probe"
+    done
+
+    rm -rf "${root:?}/$dir"
+    mkdir -p "$root/$dir"
+    if ! cmake -S "$root" -B "$root/$dir" -DBUILD_TESTING=OFF -DSTREUWOLKE_WERROR=ON \
+            >"$root/$dir/configure-output.log" 2>&1; then
+        tail -n 40 "$root/$dir/configure-output.log"
+        echo "packager: configure failed"
+        return 1
+    fi
+    local option_value
+    for option_value in BUILD_TESTING STREUWOLKE_BUILD_BENCH STREUWOLKE_BUILD_TOOLS; do
+        grep -q "^$option_value:BOOL=OFF$" "$root/$dir/CMakeCache.txt" \
+            || { echo "packager: $option_value is not OFF in the cache"; return 1; }
+    done
+    if ! cmake --build "$root/$dir" -j2 >"$root/$dir/build-output.log" 2>&1; then
+        tail -n 60 "$root/$dir/build-output.log"
+        echo "packager: build failed"
+        return 1
+    fi
+    if ! cmake --install "$root/$dir" --prefix "$scratch/prefix" >"$root/$dir/install-output.log" 2>&1; then
+        tail -n 20 "$root/$dir/install-output.log"
+        echo "packager: install failed"
+        return 1
+    fi
+    # Exactly the bundle: the module and the Turtle files, nothing else.
+    local bundle=lib/lv2/plonkbrett-streuwolke.lv2 expected installed ttl
+    expected="$bundle/libplonkbrett-streuwolke.so"
+    for ttl in "$root"/bundle/*.ttl; do
+        expected+=$'\n'"$bundle/$(basename "$ttl")"
+    done
+    expected="$(sort <<<"$expected")"
+    installed="$(cd "$scratch/prefix" && find . -type f -printf '%P\n' | sort)"
+    echo "packager: installed: $(tr '\n' ' ' <<<"$installed")"
+    if [[ "$installed" != "$expected" ]]; then
+        echo "packager: expected: $(tr '\n' ' ' <<<"$expected")"
+        return 1
+    fi
+    [[ -s "$scratch/prefix/$bundle/libplonkbrett-streuwolke.so" ]] || { echo "packager: empty module"; return 1; }
+}
+
+# packager_stage NAME BUILD_DIR
+packager_stage() {
+    local name="$1" dir="$2" t0=$SECONDS ns=(unshare -m) scratch rc
+    echo "=== $name: configure, build and install in $dir with -DBUILD_TESTING=OFF, test, bench and tool packages hidden"
+    ((EUID == 0)) || ns=(unshare -U -r -m)
+    scratch="$(mktemp -d)"
+    # shellcheck disable=SC2016
+    "${ns[@]}" bash -c "$(declare -p packager_hidden_dirs packager_hidden_files); $(declare -f packager_inner)"'; packager_inner "$@"' \
+        packager "$root" "$dir" "$scratch"
+    rc=$?
+    rmdir "$scratch"
+    if ((rc == 0)); then
+        summaries+=("$name: configured, built and installed the bundle without test, bench and tool packages ($((SECONDS - t0)) s)")
+    else
+        failures+=("$name: failed")
+        summaries+=("$name: FAILED ($((SECONDS - t0)) s)")
+    fi
+}
+
 extra=("$@")
-stage "release" build ""
-stage "asan+ubsan" build-asan "-DSTREUWOLKE_SANITIZE=ON" -LE host
-stage "tsan" build-tsan "-DSTREUWOLKE_TSAN=ON" -L threads
+packager_stage "packager" build-packager
+stage "release" build "-DSTREUWOLKE_WERROR=ON"
+stage "asan+ubsan" build-asan "-DSTREUWOLKE_WERROR=ON -DSTREUWOLKE_SANITIZE=ON" -LE host
+stage "tsan" build-tsan "-DSTREUWOLKE_WERROR=ON -DSTREUWOLKE_TSAN=ON" -L threads
 
 echo
 echo "=== summary ($((SECONDS - start)) s)"
