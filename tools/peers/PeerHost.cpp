@@ -259,7 +259,7 @@ struct PeerHost::Impl {
         }
         plugin = find();
         if (!plugin)
-            throw std::runtime_error("plug-in " + settings.uri + " not found (not installed? lv2ls lists what lilv sees)");
+            throw PeerNotFound("plug-in " + settings.uri + " not found (not installed? lv2ls lists what lilv sees)");
     }
 
     void readPorts()
@@ -479,16 +479,22 @@ struct PeerHost::Impl {
         lilv_state_free(state);
     }
 
-    void runBlock(size_t keep)
+    // One run call over the port buffers as they are.
+    void runPlugin()
     {
         resetAtoms();
-        for (std::vector<float>& in : audioIns)
-            std::copy(staging.begin(), staging.end(), in.begin());
         deliverResponses(); // from work scheduled outside run
         lilv_instance_run(instance, settings.block);
         deliverResponses();
         if (worker && worker->end_run)
             worker->end_run(lilv_instance_get_handle(instance));
+    }
+
+    void runBlock(size_t keep)
+    {
+        for (std::vector<float>& in : audioIns)
+            std::copy(staging.begin(), staging.end(), in.begin());
+        runPlugin();
         for (size_t c = 0; c < audioOuts.size(); ++c)
             outputs[c].insert(outputs[c].end(), audioOuts[c].begin(), audioOuts[c].begin() + keep);
     }
@@ -570,6 +576,23 @@ void PeerHost::finish()
     self.staged = 0;
 }
 
+void PeerHost::setBlockInput(const float* in)
+{
+    for (std::vector<float>& buffer : impl_->audioIns)
+        std::copy(in, in + buffer.size(), buffer.begin());
+}
+
+void PeerHost::runBlock()
+{
+    const DenormalGuard guard(impl_->settings.flushDenormals);
+    impl_->runPlugin();
+}
+
+const float* PeerHost::blockOutput(size_t c) const
+{
+    return impl_->audioOuts.at(c).data();
+}
+
 void PeerHost::setControl(const std::string& symbol, float value)
 {
     for (PeerPort& p : impl_->ports) {
@@ -606,6 +629,20 @@ std::string PeerHost::name() const
 std::string PeerHost::uri() const
 {
     return impl_->settings.uri;
+}
+
+std::string PeerHost::libraryPath() const
+{
+    const LilvNode* library = lilv_plugin_get_library_uri(impl_->plugin);
+    char* path = library ? lilv_file_uri_parse(lilv_node_as_uri(library), nullptr) : nullptr;
+    const std::string result = path ? path : "";
+    lilv_free(path);
+    return result;
+}
+
+size_t PeerHost::audioInputCount() const
+{
+    return impl_->audioIns.size();
 }
 
 const std::vector<PeerPort>& PeerHost::ports() const

@@ -2,7 +2,8 @@
 // compare ours with): loads any plug-in by URI, gives it the features a
 // plug-in commonly needs to instantiate, feeds one mono signal to all its
 // audio inputs and collects its one or two audio outputs.
-// Every failure is a std::runtime_error with a one-line message.
+// Every failure is a std::runtime_error with a one-line message; a plug-in
+// that lilv does not find is a PeerNotFound.
 //
 // Each PeerHost has its own lilv world, URID map and buffers, so several
 // can live (and run, one per thread) in one process.
@@ -11,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,6 +39,11 @@ struct PeerPort {
     std::vector<std::pair<float, std::string>> scalePoints;
 };
 
+// The URI names no plug-in lilv finds (not installed, or not on LV2_PATH).
+struct PeerNotFound : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 class PeerHost {
 public:
     explicit PeerHost(const PeerSettings& settings);
@@ -55,6 +62,17 @@ public:
     // Call it last; more input after it would follow the padding.
     void finish();
 
+    // One block straight on the port buffers, for benchmarks: setBlockInput
+    // copies `block` frames to every audio input (they keep them until the
+    // next copy), runBlock runs the plug-in once over them, and
+    // blockOutput(c) then holds the `block` frames of audio output c. No
+    // staging, no growing vectors: a timer around runBlock sees the
+    // plug-in's run (and the work it schedules) and next to nothing else.
+    // Independent of process(), whose waiting rest stays waiting.
+    void setBlockInput(const float* in);
+    void runBlock();
+    const float* blockOutput(size_t c) const;
+
     // A control input by symbol, for the next run call.
     void setControl(const std::string& symbol, float value);
 
@@ -64,6 +82,9 @@ public:
 
     std::string name() const;
     std::string uri() const;
+    // The plug-in's shared library, as lilv found it.
+    std::string libraryPath() const;
+    size_t audioInputCount() const;
     const std::vector<PeerPort>& ports() const;
 
     struct Impl;
