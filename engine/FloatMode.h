@@ -26,6 +26,19 @@ inline uint64_t floatMode()
 }
 inline void setFloatMode(uint64_t mode) { __asm__ __volatile__("msr fpcr, %0" : : "r"(mode)); }
 
+#elif defined(__arm__) && defined(__ARM_FP)
+
+constexpr uint32_t kFlushToZero = uint32_t{1} << 24;  // FPSCR.FZ, flushes inputs too
+constexpr uint32_t kDenormalsAreZero = 0;
+
+inline uint32_t floatMode()
+{
+    uint32_t fpscr;
+    __asm__ __volatile__("vmrs %0, fpscr" : "=r"(fpscr));
+    return fpscr;
+}
+inline void setFloatMode(uint32_t mode) { __asm__ __volatile__("vmsr fpscr, %0" : : "r"(mode)); }
+
 #else
 
 constexpr uint32_t kFlushToZero = 0;

@@ -1,7 +1,7 @@
 # The measures of streuwolke-analyze on signals with known answers, and the
 # tool run on a file (label host: it runs the program and gnuplot).
 if(NOT STREUWOLKE_BUILD_TOOLS)
-  set_property(GLOBAL APPEND PROPERTY STREUWOLKE_TESTS_LEFT_OUT "analysis: needs the tools")
+  set_property(GLOBAL APPEND PROPERTY STREUWOLKE_TESTS_LEFT_OUT "analysis (no tools)")
   return()
 endif()
 

@@ -1,7 +1,7 @@
 # A smoke check of the peer host (tools/peers): renders 0.1 s through one
 # installed peer reverb; skipped (exit code 77) when it is not installed.
 if(NOT STREUWOLKE_BUILD_TOOLS)
-  set_property(GLOBAL APPEND PROPERTY STREUWOLKE_TESTS_LEFT_OUT "peers: needs the tools")
+  set_property(GLOBAL APPEND PROPERTY STREUWOLKE_TESTS_LEFT_OUT "peers (no tools)")
   return()
 endif()
 

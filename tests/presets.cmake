@@ -3,7 +3,7 @@
 # host: it makes the demo material with sox and espeak-ng and renders
 # Dragonfly Hall for comparison.
 if(NOT STREUWOLKE_BUILD_TOOLS)
-  set_property(GLOBAL APPEND PROPERTY STREUWOLKE_TESTS_LEFT_OUT "presets: needs the tools")
+  set_property(GLOBAL APPEND PROPERTY STREUWOLKE_TESTS_LEFT_OUT "presets (no tools)")
   return()
 endif()
 

@@ -2,7 +2,7 @@
 # a user would (those cases carry the host label: they run the tool and
 # lv2apply).
 if(NOT STREUWOLKE_BUILD_TOOLS)
-  set_property(GLOBAL APPEND PROPERTY STREUWOLKE_TESTS_LEFT_OUT "render: needs the tools")
+  set_property(GLOBAL APPEND PROPERTY STREUWOLKE_TESTS_LEFT_OUT "render (no tools)")
   return()
 endif()
 

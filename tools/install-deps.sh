@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages listed in tools/deps/*.txt (one name a line,
-# '#' starts a comment) that are not installed yet. Needs root for apt-get;
-# does nothing, and needs nothing, when all are there already.
+# '#' starts a comment) that are not installed yet. A name:arch is a package
+# of another architecture (the cross builds' libraries); that architecture is
+# added to dpkg first. Needs root for dpkg and apt-get; does nothing, and
+# needs nothing, when all are there already.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -16,6 +18,13 @@ for pkg in "${wanted[@]}"; do
     grep -qx installed <<<"$status" || missing+=("$pkg")
 done
 
+# The architectures of the name:arch entries that dpkg does not know yet.
+new_arches=()
+for arch in $(printf '%s\n' "${wanted[@]}" | sed -n 's/^[^:]*:\(.*\)$/\1/p' | sort -u); do
+    [[ "$arch" == "$(dpkg --print-architecture)" ]] && continue
+    dpkg --print-foreign-architectures | grep -qx "$arch" || new_arches+=("$arch")
+done
+
 if ((${#missing[@]} == 0)); then
     echo "install-deps: all ${#wanted[@]} packages present"
     exit 0
@@ -23,9 +32,13 @@ fi
 
 echo "install-deps: installing ${missing[*]}"
 if [[ "$(id -u)" != 0 ]]; then
-    echo "install-deps: run as root (apt-get) to install: ${missing[*]}" >&2
+    echo "install-deps: run as root (dpkg, apt-get) to install: ${missing[*]}" >&2
     exit 1
 fi
+for arch in "${new_arches[@]}"; do
+    echo "install-deps: adding the architecture $arch"
+    dpkg --add-architecture "$arch"
+done
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q
 apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -8,8 +8,14 @@
 #   build/           optimised with debug info, all tests
 #   build-asan/      address + undefined-behaviour sanitizers, all but the host tests
 #   build-tsan/      thread sanitizer, the tests labelled "threads"
+#   build-aarch64/   cross builds for 64-bit ARM and for 32-bit ARM (hard
+#   build-armhf/     float) without tools and benchmarks: the units and the
+#                    robust tests under qemu-user, then seeded random
+#                    sessions rendered there and compared bit for bit with
+#                    the same sessions rendered by build/ on x86-64
 # Exits non-zero when anything fails. Extra arguments go to every ctest call
-# (e.g. tools/test.sh -R lilv).
+# (e.g. tools/test.sh -R lilv). STREUWOLKE_STAGES="aarch64 armhf" runs only
+# the stages named (packager, release, asan+ubsan, tsan, aarch64, armhf).
 set -uo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -36,7 +42,7 @@ stage() {
         [[ -f "$root/$dir/build-output.log" ]] && tail -n 60 "$root/$dir/build-output.log"
         failures+=("$name: build failed")
         summaries+=("$name: BUILD FAILED")
-        return
+        return 1
     fi
     # A label that no test carries yet is not a failure; skip the run so the
     # log holds no ctest closing line that counts nothing.
@@ -182,11 +188,58 @@ packager_stage() {
     fi
 }
 
+# The sessions of tests/render_sessions.cpp rendered on x86-64 by build/
+# (configured as the release stage does, when that stage did not run), once
+# for both cross stages, into build/sessions-x86-64/.
+module=lv2/plonkbrett-streuwolke.lv2/libplonkbrett-streuwolke.so
+x86_sessions=""
+render_x86_sessions() {
+    local dir="$root/build" log="$root/build/sessions-x86-64.log"
+    [[ -n "$x86_sessions" ]] && return
+    mkdir -p "$dir"
+    if ! { { [[ -f "$dir/CMakeCache.txt" ]] || cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTREUWOLKE_WERROR=ON; } \
+            && cmake --build "$dir" -j2 --target plonkbrett-streuwolke render_sessions \
+            && rm -rf "$dir/sessions-x86-64" \
+            && (cd "$dir" && tests/render_sessions "$module" sessions-x86-64); } >"$log" 2>&1; then
+        tail -n 40 "$log"
+        return 1
+    fi
+    x86_sessions="$dir/sessions-x86-64"
+}
+
+# cross_stage NAME BUILD_DIR TOOLCHAIN: the stage() of a cross build without
+# tools and benchmarks, its tests under the toolchain's emulator, then the
+# sessions rendered under the emulator and compared with the x86-64 render.
+cross_stage() {
+    local name="$1" dir="$2" toolchain="$root/$3" emulator rc t0
+    stage "$name" "$dir" "-DCMAKE_TOOLCHAIN_FILE=$toolchain -DSTREUWOLKE_WERROR=ON -DSTREUWOLKE_BUILD_TOOLS=OFF -DSTREUWOLKE_BUILD_BENCH=OFF" \
+        || return
+    t0=$SECONDS
+    echo "=== $name: sessions against x86-64"
+    if ! render_x86_sessions; then
+        failures+=("$name sessions: no x86-64 render")
+        summaries+=("$name sessions: FAILED, no x86-64 render ($((SECONDS - t0)) s)")
+        return
+    fi
+    emulator="$(sed -n 's/^set(CMAKE_CROSSCOMPILING_EMULATOR \(.*\))$/\1/p' "$toolchain")"
+    # shellcheck disable=SC2086
+    (cd "$root/$dir" && $emulator tests/render_sessions "$module" --against "$x86_sessions") 2>&1 \
+        | tee "$root/$dir/sessions-output.log"
+    rc=${PIPESTATUS[0]}
+    ((rc != 0)) && failures+=("$name sessions: exit $rc")
+    summaries+=("$name sessions: $(tail -n 1 "$root/$dir/sessions-output.log") ($((SECONDS - t0)) s)")
+}
+
+# STREUWOLKE_STAGES picks stages by name; all of them by default.
+wanted() { [[ -z "${STREUWOLKE_STAGES:-}" || " $STREUWOLKE_STAGES " == *" $1 "* ]]; }
+
 extra=("$@")
-packager_stage "packager" build-packager
-stage "release" build "-DSTREUWOLKE_WERROR=ON"
-stage "asan+ubsan" build-asan "-DSTREUWOLKE_WERROR=ON -DSTREUWOLKE_SANITIZE=ON" -LE host
-stage "tsan" build-tsan "-DSTREUWOLKE_WERROR=ON -DSTREUWOLKE_TSAN=ON" -L threads
+wanted packager && packager_stage "packager" build-packager
+wanted release && stage "release" build "-DSTREUWOLKE_WERROR=ON"
+wanted asan+ubsan && stage "asan+ubsan" build-asan "-DSTREUWOLKE_WERROR=ON -DSTREUWOLKE_SANITIZE=ON" -LE host
+wanted tsan && stage "tsan" build-tsan "-DSTREUWOLKE_WERROR=ON -DSTREUWOLKE_TSAN=ON" -L threads
+wanted aarch64 && cross_stage "aarch64" build-aarch64 cmake/toolchain-aarch64.cmake
+wanted armhf && cross_stage "armhf" build-armhf cmake/toolchain-armhf.cmake
 
 echo
 echo "=== summary ($((SECONDS - start)) s)"
