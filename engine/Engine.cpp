@@ -90,6 +90,7 @@ void Engine::distributeBoth()
 
 void Engine::setLineCount(float value)
 {
+    syncLines();
     settings.lines = value;
     uint64_t n;
     if (!(value >= 1.0f))  // below 1, negative or NaN
@@ -112,24 +113,28 @@ void Engine::setLineCount(float value)
 
 void Engine::setMinDistance(float metres)
 {
+    syncLines();
     settings.minDistance = metres;
     distributeBoth();
 }
 
 void Engine::setMaxDistance(float metres)
 {
+    syncLines();
     settings.maxDistance = metres;
     distributeBoth();
 }
 
 void Engine::setSpread(float percent)
 {
+    syncLines();
     settings.spread = percent;
     distributeBoth();
 }
 
 void Engine::setParallel(float value)
 {
+    syncLines();
     settings.parallel = value;
     const bool on = (value != 0.0f);
     left.parallel = on;
@@ -150,6 +155,7 @@ void Engine::setInputLowpass(float hz)
 
 void Engine::setModDepthMin(float percent)
 {
+    syncLines();
     settings.depthMin = percent;
     for (LineBank* bank : {&left, &right}) {
         bank->modulation.depthMin = percent * kPercent;
@@ -159,6 +165,7 @@ void Engine::setModDepthMin(float percent)
 
 void Engine::setModDepthMax(float percent)
 {
+    syncLines();
     settings.depthMax = percent;
     for (LineBank* bank : {&left, &right}) {
         bank->modulation.depthMax = percent * kPercent;
@@ -171,6 +178,7 @@ void Engine::setModDepthMax(float percent)
 // from the control value each time, in double precision.
 void Engine::setModRateMin(float hz)
 {
+    syncLines();
     settings.rateMin = hz;
     left.modulation.rateMin = hz;
     left.spreadModulation();
@@ -180,6 +188,7 @@ void Engine::setModRateMin(float hz)
 
 void Engine::setModRateMax(float hz)
 {
+    syncLines();
     settings.rateMax = hz;
     left.modulation.rateMax = hz;
     left.spreadModulation();
@@ -202,6 +211,7 @@ void Engine::setMix(float m)
 // larger count are ready.
 void Engine::setDecay(float ms)
 {
+    syncLines();
     context.decayMs = ms;
     for (LineBank* bank : {&left, &right})
         for (DelayLine& line : bank->lines)
@@ -215,6 +225,7 @@ void Engine::process(const float* input, float* outLeft, float* outRight, uint32
 
 void Engine::processReference(const float* input, float* outLeft, float* outRight, uint32_t frames)
 {
+    syncLines();
     for (uint32_t j = 0; j < frames; ++j) {
         const float x = input[j];
         const float y = stepFilterPair(guardInput(x), inputHighpassCoef, inputLowpassCoef, inputHighpassState,
@@ -243,6 +254,7 @@ void Engine::recoverInputFilter()
 
 void Engine::clearAudio()
 {
+    syncLines();
     inputHighpassState = 0.0f;
     inputLowpassState = 0.0f;
     for (LineBank* bank : {&left, &right})

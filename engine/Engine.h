@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "FastPath.h"
 #include "LineBank.h"
 #include "LogEvents.h"
 #include "ParamRamp.h"
@@ -56,6 +57,10 @@ struct Engine {
     LineContext context;                        // rate, decay time in force, log events
     LineBank left;
     LineBank right;
+    // The lines as the block-wise kernels hold them from call to call
+    // (FastPath.h), all zero at first: not current. Last, so tests can
+    // compare the engine up to it.
+    FastLanes lanes{};
 
     // Instantiation: the host rate, read by the distributions and the
     // feedback formula; nothing is recomputed from it.
@@ -101,6 +106,16 @@ struct Engine {
 
     // Clears the input filters' states when they turned non-finite.
     void recoverInputFilter();
+
+    // Brings every line's record up to date with the block-wise output
+    // stage, which keeps part of the lines' state to itself between calls
+    // (FastPath.h). Every setter that touches the lines, clearAudio and
+    // processReference do it first, and so does code outside the engine
+    // before it reads or changes a line's record. Without it the lengths
+    // and the feedback are up to date after every call all the same, and a
+    // damping state set between calls still takes effect, one sub-block
+    // later than in the per-sample code.
+    void syncLines() { syncFastLanes(*this); }
 
     // Silence in every ring and filter state (the host restarts the
     // plug-in); lengths, running length changes, LFOs, positions and

@@ -6,7 +6,17 @@
 // build.
 //
 // The float operations are the line steps DelayLine::tick runs, on vectors
-// of lanes or of samples; only the scheduling differs.
+// of lanes or of samples; only the scheduling differs. A sub-block runs in
+// three passes:
+//   1. the serial pass, one loop over the samples with vectors across lanes:
+//      the control of this sub-block (LFO, read point, length change), the
+//      input filters, and the damping filters of the previous sub-block,
+//      which waited for it (FastLanes::pendingIn); then the previous
+//      sub-block's ring writes, before any tap of this one is read;
+//   2. the signal pass, line by line with vectors in time: taps, spline and
+//      allpass, in series or in parallel;
+//   3. its allpass states turned across lanes, waiting for the next serial
+//      pass (or for syncFastLanes).
 //
 // Vectors are W floats wide (VecOps.h); the sixteen lanes or samples are
 // walked in chunks of W.
@@ -30,27 +40,25 @@ constexpr int32_t kMaxTapSpread = 4;
 static_assert(kFastLanes == 16 && kFastBlock == 16, "the scratch and transposes are 16 x 16");
 
 struct alignas(64) Scratch {
-    union {
-        int32_t index[16][16];  // [t][lane]: first tap slot
-        float dampIn[16][16];   // [t][lane]: v on its way to the damping filters
-    };
-    int32_t indexT[16][16];     // [lane][t], for lanes that are not plain
-    union {
-        float frac[16][16];     // [t][lane]: fraction of the read point
-        float writtenT[16][16]; // [lane][t]: what enters the ring
-    };
+    int32_t index[16][16];      // [t][lane]: first tap slot
+    float frac[16][16];         // [t][lane]: fraction of the read point
+    float gain[16][16];         // [t][lane]: the feedback in force at sample t (row 0 only, unless changed)
     float fracT[16][16];        // [lane][t]
     union {
-        float gain[16][16];     // [t][lane]: the feedback in force at sample t
-        float written[16][16];  // [t][lane]
+        float written[16][16];  // [t][lane]: what the previous sub-block writes into the ring
+        float v[16][16];        // [lane][t]: allpass state to be damped
     };
-    float v[16][16];            // [lane][t]: allpass state to be damped
+    union {
+        float writtenT[16][16]; // [lane][t]
+        int32_t indexT[16][16]; // [lane][t], for lanes that are not plain
+    };
     int32_t startWrite[16];
     int32_t conflict[16];       // mask: taps reach into this sub-block's writes
     int32_t changed[16];        // mask: the feedback changes within the sub-block
     int32_t spanLo[16];         // least and greatest first tap slot less t
     int32_t spanHi[16];
     int32_t plain[16];          // mask: taps in step with t, clear of this sub-block's writes
+    int32_t broken[16];         // mask: a damping state is not finite
 };
 
 // Where the first taps of the sixteen samples lie relative to "first tap of
@@ -125,14 +133,115 @@ struct LaneKernel {
         }
     }
 
-    // The control part of tick for W lanes, sample by sample: LFO, read
-    // point, write index, length change, read pointer advance. It does not
-    // depend on the signal, so it runs ahead of the audio. Samples from
-    // `frames` to 15 continue the read point without changing any state, so
-    // that short sub-blocks can run the same vector code. The first chunk
-    // also runs the input filters, a recursion of their own that overlaps
-    // with this one.
-    [[gnu::always_inline]] static void controlChunk(FastLanes& L, Scratch& S, int o, bool withInput)
+    // The serial pass of a steady sub-block, all chunks in one loop: a whole
+    // sub-block after a whole one, no length change running or requested,
+    // so the write index and the feedback are known for the whole
+    // sub-block. The lanes that have no damping to do run it all the same
+    // and keep their old states at the end. The loop holds little besides
+    // the recursions' states, so that they stay in registers, and all
+    // chunks' recursions overlap with the input filters'.
+    //
+    // The LFO phase and the read pointer only grow until they wrap, and most
+    // sub-blocks see no wrap: the loop leaves the wrap out (the same
+    // additions), and a pass in which one was due runs again with it.
+    [[gnu::always_inline]] static void steadyPass(FastLanes& L, Scratch& S, int chunks)
+    {
+        alignas(64) float guarded[16];
+        FAST_UNROLL
+        for (int c = 0; c < kChunks; ++c)
+            store(guarded + c * W, guardInput(load<nf>(L.dry + c * W)));
+        const float hpCoef = L.inputHighpassCoef;
+        const float lpCoef = L.inputLowpassCoef;
+        float hpState = L.inputHighpassState;
+        float lpState = L.inputLowpassState;
+        // All chunks step together, so their recursions overlap too.
+        nf phase[kChunks] = {}, r[kChunks] = {}, hs[kChunks] = {}, lp[kChunks] = {};
+        FAST_UNROLL
+        for (int c = 0; c < kChunks; ++c) {
+            if (c < chunks) {
+                const int o = c * W;
+                phase[c] = load<nf>(L.lfoPhase + o);
+                r[c] = load<nf>(L.readPos + o);
+                hs[c] = load<nf>(L.highpassState + o);
+                lp[c] = load<nf>(L.lowpassState + o);
+            }
+        }
+        auto tapPointAt = [&](int c, int t) __attribute__((always_inline)) {
+            const int o = c * W;
+            const TapPoint<nf> at = splitReadPoint(readPoint(r[c],
+                modulationOffset(phase[c], load<nf>(L.modDepth + o), load<ni>(L.length + o))));
+            store(S.index[t] + o, at.index);
+            store(S.frac[t] + o, at.fraction);
+        };
+        for (int t = 0; t < 16; ++t) {
+            L.input[t] = stepFilterPair(guarded[t], hpCoef, lpCoef, hpState, lpState);
+            FAST_UNROLL
+            for (int c = 0; c < kChunks; ++c) {
+                if (c < chunks) {
+                    const int o = c * W;
+                    phase[c] = phase[c] + load<nf>(L.lfoIncrement + o);
+                    tapPointAt(c, t);
+                    r[c] = r[c] + load<nf>(L.readSpeed + o);
+                    store(S.written[t] + o, dampedWrite(load<nf>(L.pendingIn[t] + o), load<nf>(L.highpassCoef + o),
+                        load<nf>(L.lowpassCoef + o), load<nf>(L.writeGain + o), hs[c], lp[c]));
+                }
+            }
+        }
+        L.inputHighpassState = hpState;
+        L.inputLowpassState = lpState;
+        FAST_UNROLL
+        for (int c = 0; c < kChunks; ++c) {
+            if (c >= chunks)
+                continue;
+            const int o = c * W;
+            if (V::any((ni)((phase[c] >= 1.0f) | (r[c] >= kRingSizeF)))) {
+                const nf inc = load<nf>(L.lfoIncrement + o);
+                const nf speed = load<nf>(L.readSpeed + o);
+                phase[c] = load<nf>(L.lfoPhase + o);
+                r[c] = load<nf>(L.readPos + o);
+                for (int t = 0; t < 16; ++t) {
+                    phase[c] = stepLfo(phase[c], inc);
+                    tapPointAt(c, t);
+                    r[c] = nextReadPos(r[c], speed);
+                }
+            }
+            store(L.lfoPhase + o, phase[c]);
+            store(L.readPos + o, r[c]);
+            const ni damped = load<ni>(L.pendingLanes + o);
+            store(L.highpassState + o, sel(damped, hs[c], load<nf>(L.highpassState + o)));
+            store(L.lowpassState + o, sel(damped, lp[c], load<nf>(L.lowpassState + o)));
+            const ni w0 = load<ni>(L.writeIndex + o);
+            store(S.startWrite + o, w0);
+            const ni w = w0 + 16;
+            store(L.writeIndex + o, sel(w >= kRing, w - kRing, w));
+            store(S.gain[0] + o, load<nf>(L.feedback + o));
+            store(S.changed + o, ni{});
+            finishChunk(L, S, o);
+        }
+    }
+
+    // Whether the chunks qualify for steadyPass.
+    [[gnu::always_inline]] static bool steady(const FastLanes& L, int chunks)
+    {
+        if (L.frames != 16 || L.pendingFrames != 16)
+            return false;
+        ni work = ni{};
+        for (int c = 0; c < chunks; ++c) {
+            const int o = c * W;
+            work |= load<ni>(L.active + o) & (load<ni>(L.resizing + o) | (load<ni>(L.pendingLength + o) != 0));
+        }
+        return !V::any(work);
+    }
+
+    // The serial pass for the W lanes from o on, sample by sample: the
+    // control part of tick (LFO, read point, write index, length change,
+    // read pointer advance), which does not depend on the signal; the
+    // damping of the previous sub-block's allpass states; and in the first
+    // chunk the input filters. The three recursions are independent, so
+    // they overlap. Samples from `frames` to 15 continue the read point
+    // without changing any state, so that short sub-blocks can run the same
+    // vector code.
+    [[gnu::always_inline]] static void serialChunk(FastLanes& L, Scratch& S, int o, bool withInput)
     {
         const float hpCoef = L.inputHighpassCoef;
         const float lpCoef = L.inputLowpassCoef;
@@ -153,28 +262,68 @@ struct LaneKernel {
         ni target = load<ni>(L.targetLength + o);
         ni pending = load<ni>(L.pendingLength + o);
         const bool control = V::any(active & (resizing | (pending != 0)));
+        const int pn = static_cast<int>(L.pendingFrames);
         ni changed = ni{};
-        ni spanLo = ni{} + 0x7fffffff;
-        ni spanHi = ni{} - 0x7fffffff;
 
-        // LFO and read point of one sample: the first tap slot and the fraction.
-        auto tapPoint = [&](int t) __attribute__((always_inline)) {
-            phase = stepLfo(phase, inc);
+        // The previous sub-block's damping, on its vector lanes.
+        const ni damped = load<ni>(L.pendingLanes + o);
+        const bool damping = pn > 0 && V::any(damped);
+        const nf hpCoefs = load<nf>(L.highpassCoef + o);
+        const nf lpCoefs = load<nf>(L.lowpassCoef + o);
+        const nf writeGain = load<nf>(L.writeGain + o);
+        const nf hsBefore = load<nf>(L.highpassState + o);
+        const nf lpBefore = load<nf>(L.lowpassState + o);
+        nf hs = hsBefore;
+        nf lp = lpBefore;
+
+        // The input filters' recursion; the guard on its input runs ahead
+        // on vectors.
+        alignas(64) float guarded[16];
+        if (withInput)
+            FAST_UNROLL
+            for (int c = 0; c < kChunks; ++c)
+                store(guarded + c * W, guardInput(load<nf>(L.dry + c * W)));
+        auto input = [&](int t) __attribute__((always_inline)) {
+            if (withInput)
+                L.input[t] = stepFilterPair(guarded[t], hpCoef, lpCoef, hpState, lpState);
+        };
+        // The read point of one sample at the LFO phase: the first tap slot
+        // and the fraction.
+        auto tapPointAt = [&](int t) __attribute__((always_inline)) {
             const TapPoint<nf> at = splitReadPoint(readPoint(r, modulationOffset(phase, depth, length)));
             store(S.index[t] + o, at.index);
             store(S.frac[t] + o, at.fraction);
-            store(S.gain[t] + o, feedback);
-            const ni moved = at.index - t;
-            spanLo = (moved < spanLo) ? moved : spanLo;
-            spanHi = (moved > spanHi) ? moved : spanHi;
+            if (control)
+                store(S.gain[t] + o, feedback);
+        };
+        // The same one sample on.
+        auto tapPoint = [&](int t) __attribute__((always_inline)) {
+            phase = stepLfo(phase, inc);
+            tapPointAt(t);
+        };
+        auto dampAll = [&](int t) __attribute__((always_inline)) {
+            store(S.written[t] + o, dampedWrite(load<nf>(L.pendingIn[t] + o), hpCoefs, lpCoefs, writeGain, hs, lp));
+        };
+        auto damp = [&](int t) __attribute__((always_inline)) {
+            if (damping && t < pn)
+                dampAll(t);
         };
 
-        for (int t = 0; t < n; ++t) {
-            if (withInput)
-                L.input[t] = stepFilterPair(guardInput(L.dry[t]), hpCoef, lpCoef, hpState, lpState);
-            tapPoint(t);
-            w = nextWriteIndex(w);
-            if (control) {
+        if (!control) {
+            for (int t = 0; t < n; ++t) {
+                input(t);
+                tapPoint(t);
+                r = nextReadPos(r, speed);
+                damp(t);
+            }
+            w = w + n;
+            w = sel(w >= kRing, w - kRing, w);
+            store(S.gain[0] + o, feedback);
+        } else {
+            for (int t = 0; t < n; ++t) {
+                input(t);
+                tapPoint(t);
+                w = nextWriteIndex(w);
                 length = sel(resizing, lineDistance(r, w), length);
                 const ni event = active & ((resizing & (length == target)) | (~resizing & (pending != 0)));
                 if (V::any(event)) {
@@ -195,20 +344,23 @@ struct LaneKernel {
                     feedback = load<nf>(L.feedback + o);
                     changed |= event;
                 }
+                r = nextReadPos(r, speed);
+                damp(t);
             }
-            r = nextReadPos(r, speed);
         }
         store(L.lfoPhase + o, phase);
         store(L.readPos + o, r);
         store(L.writeIndex + o, w);
-        store(L.length + o, length);
-        store(L.resizing + o, resizing);
-        store(L.targetLength + o, target);
-        store(L.pendingLength + o, pending);
-        store(L.readSpeed + o, speed);
-        store(L.feedback + o, feedback);
         store(S.startWrite + o, w0);
         store(S.changed + o, changed);
+        if (control) {
+            store(L.length + o, length);
+            store(L.resizing + o, resizing);
+            store(L.targetLength + o, target);
+            store(L.pendingLength + o, pending);
+            store(L.readSpeed + o, speed);
+            store(L.feedback + o, feedback);
+        }
         if (withInput) {
             L.inputHighpassState = hpState;
             L.inputLowpassState = lpState;
@@ -219,6 +371,27 @@ struct LaneKernel {
         for (int t = n; t < 16; ++t) {
             tapPoint(t);
             r = nextReadPos(r, speed);
+            damp(t);
+        }
+        if (damping) {
+            store(L.highpassState + o, sel(damped, hs, hsBefore));
+            store(L.lowpassState + o, sel(damped, lp, lpBefore));
+        }
+        finishChunk(L, S, o);
+    }
+
+    // What both serial passes leave to the end: how far the first taps
+    // stray from i0 + t, which lanes take the common road, and which have a
+    // damping state that is no longer finite.
+    [[gnu::always_inline]] static void finishChunk(FastLanes& L, Scratch& S, int o)
+    {
+        ni spanLo = load<ni>(S.index[0] + o);
+        ni spanHi = spanLo;
+        FAST_UNROLL
+        for (int t = 1; t < 16; ++t) {
+            const ni moved = load<ni>(S.index[t] + o) - t;
+            spanLo = (moved < spanLo) ? moved : spanLo;
+            spanHi = (moved > spanHi) ? moved : spanHi;
         }
         store(S.spanLo + o, spanLo);
         store(S.spanHi + o, spanHi);
@@ -230,9 +403,12 @@ struct LaneKernel {
         // they can only meet those when they trail them by less than 21 slots
         // around the ring.
         const ni i0 = load<ni>(S.index[0] + o);
-        ni ahead = i0 - w0;
+        ni ahead = i0 - load<ni>(S.startWrite + o);
         ahead = ahead + (kRing & (ahead < 0));
         store(S.plain + o, (spanLo == spanHi) & (i0 + 20 < kRing + kGuard) & (ahead + 20 < kRing));
+        const nf hs = load<nf>(L.highpassState + o);
+        const nf lp = load<nf>(L.lowpassState + o);
+        store(S.broken + o, load<ni>(L.active + o) & (nonFinite(hs) | nonFinite(lp)));
     }
 
     // The feedback of sample chunk k of a lane: the same for all sixteen
@@ -252,16 +428,22 @@ struct LaneKernel {
         gains.first = splat<nf>(S.gain[0][lane]);
     }
 
+    // A line's sixteen samples of signal, kept in registers from line to
+    // line.
+    struct Block {
+        nf chunk[kChunks];
+    };
+
     // The allpass of W samples of a lane, with the taps y: its output, and
     // v kept for the damping pass.
-    [[gnu::always_inline]] static void allpassChunk(Scratch& S, int lane, int k, const nf (&y)[6],
-        const Gains& gains, const float* in, float* out)
+    [[gnu::always_inline]] static nf allpassChunk(Scratch& S, int lane, int k, const nf (&y)[6],
+        const Gains& gains, nf in)
     {
         const nf g = gains.changes ? load<nf>(gains.each + k * W) : gains.first;
         const nf s = spline(y[0], y[1], y[2], y[3], y[4], y[5], load<nf>(S.fracT[lane] + k * W));
-        const nf v = allpassState(load<nf>(in + k * W), g, s);
+        const nf v = allpassState(in, g, s);
         store(S.v[lane] + k * W, v);
-        store(out + k * W, allpassOutput(s, g, v));
+        return allpassOutput(s, g, v);
     }
 
     // One line over the sub-block: taps, spline and allpass as vectors in
@@ -269,7 +451,7 @@ struct LaneKernel {
     // unaligned loads and selects find the taps; wider spreads (a wrap of
     // the read point) fetch them one by one.
     [[gnu::always_inline]] static void vectorLane(FastLanes& L, Scratch& S, int lane, const TapSpread& spread,
-        const float* in, float* out)
+        const Block& in, Block& out)
     {
         const float* buffer = L.buffer[lane];
         const int32_t i0 = S.index[0][lane];
@@ -277,6 +459,7 @@ struct LaneKernel {
         const int32_t hi = spread.hi;
         const bool window = hi - lo <= kMaxTapSpread && i0 + lo >= 0 && i0 + hi + 20 < kRing + kGuard;
         const int32_t* index = S.indexT[lane];
+        __builtin_prefetch(buffer + i0 + 64);
         alignas(64) float taps[6][16];
         if (!window) {
             ++L.gatheredLaneBlocks;
@@ -321,12 +504,12 @@ struct LaneKernel {
                 for (int m = 0; m < 6; ++m)
                     y[m] = load<nf>(taps[m] + k * W);
             }
-            allpassChunk(S, lane, k, y, gains, in, out);
+            out.chunk[k] = allpassChunk(S, lane, k, y, gains, in.chunk[k]);
         }
     }
 
     // The common case of vectorLane: six aligned-in-time loads per chunk.
-    [[gnu::always_inline]] static void plainLane(FastLanes& L, Scratch& S, int lane, const float* in, float* out)
+    [[gnu::always_inline]] static void plainLane(FastLanes& L, Scratch& S, int lane, const Block& in, Block& out)
     {
         const float* base = L.buffer[lane] + S.spanLo[lane];
         // The next sub-blocks read further on; the ring is too big to stay close.
@@ -339,14 +522,19 @@ struct LaneKernel {
             FAST_UNROLL
             for (int m = 0; m < 6; ++m)
                 y[m] = load<nf>(base + k * W + m);
-            allpassChunk(S, lane, k, y, gains, in, out);
+            out.chunk[k] = allpassChunk(S, lane, k, y, gains, in.chunk[k]);
         }
     }
 
     // A lane whose taps reach into this sub-block's writes runs tick's signal
     // part sample by sample, reading and writing its ring in turn.
-    [[gnu::always_inline]] static void perSampleLane(FastLanes& L, Scratch& S, int lane, const float* in, float* out)
+    [[gnu::always_inline]] static void perSampleLane(FastLanes& L, Scratch& S, int lane, const Block& inBlock,
+        Block& outBlock)
     {
+        alignas(64) float in[16], out[16];
+        FAST_UNROLL
+        for (int k = 0; k < kChunks; ++k)
+            store(in + k * W, inBlock.chunk[k]);
         float* buffer = L.buffer[lane];
         const float hc = L.highpassCoef[lane];
         const float lc = L.lowpassCoef[lane];
@@ -359,7 +547,7 @@ struct LaneKernel {
             out[t] = 0.0f;
         for (int t = 0; t < n; ++t) {
             const float s = splineAt(buffer + S.indexT[lane][t], S.fracT[lane][t]);
-            const float g = S.gain[t][lane];
+            const float g = S.changed[lane] ? S.gain[t][lane] : S.gain[0][lane];
             const float v = allpassState(in[t], g, s);
             out[t] = allpassOutput(s, g, v);
             writeRing(buffer, w, dampedWrite(v, hc, lc, wg, hs, lp));
@@ -367,57 +555,27 @@ struct LaneKernel {
         }
         L.highpassState[lane] = hs;
         L.lowpassState[lane] = lp;
-        for (int t = 0; t < 16; ++t)
-            S.v[lane][t] = 0.0f;
+        FAST_UNROLL
+        for (int k = 0; k < kChunks; ++k)
+            outBlock.chunk[k] = load<nf>(out + k * W);
         ++L.perSampleLaneBlocks;
     }
 
-    // The damping filters of the vector lanes, sample by sample across
-    // lanes, then their ring writes.
-    [[gnu::always_inline]] static void dampingPass(FastLanes& L, Scratch& S, int chunks)
+    // The ring writes of the previous sub-block's vector lanes, from the
+    // serial pass.
+    [[gnu::always_inline]] static void writePending(FastLanes& L, Scratch& S, int chunks)
     {
-        const int n = static_cast<int>(L.frames);
-        transpose(S.v, S.dampIn, chunks, kChunks);
-        // All chunks step together, so their recursions overlap.
-        nf hs[kChunks], lp[kChunks];
-        FAST_UNROLL
-        for (int c = 0; c < kChunks; ++c) {
-            hs[c] = load<nf>(L.highpassState + c * W);
-            lp[c] = load<nf>(L.lowpassState + c * W);
-        }
-        for (int t = 0; t < n; ++t) {
-            FAST_UNROLL
-            for (int c = 0; c < kChunks; ++c) {
-                if (c < chunks) {
-                    const int o = c * W;
-                    store(S.written[t] + o, dampedWrite(load<nf>(S.dampIn[t] + o), load<nf>(L.highpassCoef + o),
-                        load<nf>(L.lowpassCoef + o), load<nf>(L.writeGain + o), hs[c], lp[c]));
-                }
-            }
-        }
-        FAST_UNROLL
-        for (int c = 0; c < kChunks; ++c) {
-            if (c < chunks) {
-                const int o = c * W;
-                for (int t = n; t < 16; ++t)
-                    store(S.written[t] + o, nf{});
-                const ni active = load<ni>(L.active + o);
-                const ni vectorLanes = active & ~load<ni>(S.conflict + o);
-                const nf hsEnd = sel(vectorLanes, hs[c], load<nf>(L.highpassState + o));
-                const nf lpEnd = sel(vectorLanes, lp[c], load<nf>(L.lowpassState + o));
-                store(L.highpassState + o, hsEnd);
-                store(L.lowpassState + o, lpEnd);
-                if (V::any(active & (nonFinite(hsEnd) | nonFinite(lpEnd))))
-                    L.nonFinite = true;
-            }
-        }
+        const int n = static_cast<int>(L.pendingFrames);
+        for (int t = n; t < 16; ++t)
+            for (int c = 0; c < chunks; ++c)
+                store(S.written[t] + c * W, nf{});
         transpose(S.written, S.writtenT, kChunks, chunks);
         for (int lane = 0; lane < chunks * W; ++lane) {
-            if (!L.active[lane] || S.conflict[lane])
+            if (!L.pendingLanes[lane])
                 continue;
             float* buffer = L.buffer[lane];
             const float* row = S.writtenT[lane];
-            const int32_t w0 = S.startWrite[lane];
+            const int32_t w0 = L.pendingWrite[lane];
             // Clear of the guard slots and of the wrap, the row goes in whole.
             if (w0 >= kGuard && w0 + n <= kRing) {
                 __builtin_prefetch(buffer + w0 + 64, 1);
@@ -442,9 +600,24 @@ struct LaneKernel {
         // the bound lets the compiler see that too.
         const uint32_t count = L.count[0] > L.count[1] ? L.count[0] : L.count[1];
         const int chunks = count <= kFastLanes / 2 ? static_cast<int>((2 * count + W - 1) / W) : kChunks;
-        controlChunk(L, S, 0, true);
-        for (int c = 1; c < chunks; ++c)
-            controlChunk(L, S, c * W, false);
+        if (steady(L, chunks)) {
+            steadyPass(L, S, chunks);
+        } else {
+            serialChunk(L, S, 0, true);
+            for (int c = 1; c < chunks; ++c)
+                serialChunk(L, S, c * W, false);
+        }
+        if (L.pendingFrames != 0) {
+            writePending(L, S, chunks);
+            // The clean-up after a call, before anything reads the rings.
+            if (L.pendingEndsCall) {
+                ni broken = ni{};
+                for (int c = 0; c < chunks; ++c)
+                    broken |= load<ni>(S.broken + c * W);
+                if (V::any(broken))
+                    fastRecoverLanes(L);
+            }
+        }
         transpose(S.frac, S.fracT, kChunks, chunks);
         // The other lanes need their first taps sample by sample.
         ni others = ni{};
@@ -460,36 +633,53 @@ struct LaneKernel {
             // Series: each line's output is the next one's input. Parallel:
             // every line gets the input and the outputs add up from +0.0 in
             // line order.
-            alignas(64) float buffers[2][16], sum[16] = {};
-            const float* in = L.input;
+            Block signal, sum = {};
+            FAST_UNROLL
+            for (int c = 0; c < kChunks; ++c)
+                signal.chunk[c] = load<nf>(L.input + c * W);
+            const bool parallel = L.parallel[bank];
             for (uint32_t k = 0; k < L.count[bank]; ++k) {
                 const int lane = static_cast<int>(2 * k) + bank;
-                float* out = buffers[k & 1];
+                Block out;
                 const TapSpread spread = tapSpread(S, lane);
                 if (S.plain[lane]) {
-                    plainLane(L, S, lane, in, out);
+                    plainLane(L, S, lane, signal, out);
                 } else if (readsOwnWrites(S, lane, spread, n)) {
                     S.conflict[lane] = -1;
-                    perSampleLane(L, S, lane, in, out);
+                    perSampleLane(L, S, lane, signal, out);
                 } else {
-                    vectorLane(L, S, lane, spread, in, out);
+                    vectorLane(L, S, lane, spread, signal, out);
                 }
-                if (L.parallel[bank]) {
-                    FAST_UNROLL
-                    for (int c = 0; c < kChunks; ++c)
-                        store(sum + c * W, load<nf>(sum + c * W) + load<nf>(out + c * W));
-                } else {
-                    in = out;
+                FAST_UNROLL
+                for (int c = 0; c < kChunks; ++c) {
+                    if (parallel)
+                        sum.chunk[c] = sum.chunk[c] + out.chunk[c];
+                    else
+                        signal.chunk[c] = out.chunk[c];
                 }
             }
-            __builtin_memcpy(L.wet[bank], L.parallel[bank] ? sum : in, sizeof sum);
+            FAST_UNROLL
+            for (int c = 0; c < kChunks; ++c)
+                store(L.wet[bank] + c * W, parallel ? sum.chunk[c] : signal.chunk[c]);
         }
+        L.laneBlocks += L.count[0] + L.count[1];
+
+        // The allpass states wait across lanes for the next serial pass; the
+        // lanes that ran sample by sample did their own damping, and the
+        // lanes beyond the counts have none.
         for (int lane = 0; lane < chunks * W; ++lane)
-            if (!L.active[lane])
+            if (!L.active[lane] || S.conflict[lane])
                 for (int t = 0; t < 16; ++t)
                     S.v[lane][t] = 0.0f;
-        L.laneBlocks += L.count[0] + L.count[1];
-        dampingPass(L, S, chunks);
+        transpose(S.v, L.pendingIn, chunks, kChunks);
+        FAST_UNROLL
+        for (int c = 0; c < kChunks; ++c) {
+            const int o = c * W;
+            store(L.pendingLanes + o, load<ni>(L.active + o) & ~load<ni>(S.conflict + o));
+            if (c < chunks)
+                store(L.pendingWrite + o, load<ni>(S.startWrite + o));
+        }
+        L.pendingFrames = L.frames;
     }
 };
 

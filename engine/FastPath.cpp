@@ -32,6 +32,8 @@ void fastLengthEvent(FastLanes& L, int lane, int t)
 void fastKernelBaseline(FastLanes& lanes);
 #if defined(__x86_64__)
 void fastKernelAvx2(FastLanes& lanes);
+void fastKernelAvx2x16(FastLanes& lanes);
+void fastKernelAvx512(FastLanes& lanes);
 #endif
 
 namespace {
@@ -47,14 +49,23 @@ bool runsAvx2()
     __builtin_cpu_init();  // may run before the constructor that would do it
     return __builtin_cpu_supports("avx2");
 }
+
+bool runsAvx512()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
+        && __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+}
 #endif
 
 }  // namespace
 
 extern const FastKernelInfo kFastKernels[] = {
-    {"baseline", 4, always, fastKernelBaseline},
+    {"baseline", 4, true, always, fastKernelBaseline},
 #if defined(__x86_64__)
-    {"avx2", 8, runsAvx2, fastKernelAvx2},
+    {"avx2", 8, true, runsAvx2, fastKernelAvx2},
+    {"avx2-16", 16, false, runsAvx2, fastKernelAvx2x16},
+    {"avx512", 16, true, runsAvx512, fastKernelAvx512},
 #endif
 };
 extern const size_t kFastKernelCount = std::size(kFastKernels);
@@ -68,7 +79,8 @@ FastKernel bestFastKernel()
             continue;
         if (simd != nullptr && std::strcmp(simd, kernel.name) == 0)
             return kernel.run;
-        if (best == nullptr || kernel.width > best->width)
+        // Of equal widths the later row wins.
+        if (kernel.automatic && (best == nullptr || kernel.width >= best->width))
             best = &kernel;
     }
     return best->run;  // the baseline always runs
@@ -96,33 +108,34 @@ bool gatherLanes(Engine& engine, FastLanes& L)
     const LineBank* banks[2] = {&engine.left, &engine.right};
     if (engine.left.count > kMaxLines || engine.right.count > kMaxLines)
         return false;
+    // The lanes of lines beyond the count run along without effect; zeros
+    // keep them in range.
+    std::memset(&L, 0, offsetof(FastLanes, dry));
     L.count[0] = static_cast<uint32_t>(engine.left.count);
     L.count[1] = static_cast<uint32_t>(engine.right.count);
     L.parallel[0] = engine.left.parallel;
     L.parallel[1] = engine.right.parallel;
-    // The lanes of lines beyond the count run along without effect; zeros
-    // keep them in range.
-    std::memset(&L, 0, offsetof(FastLanes, dry));
+    L.pendingFrames = 0;
+    for (uint32_t& lanes : L.endedLanes)
+        lanes = 0;
     uint64_t lengths = 0;
     uint64_t requests = 0;
-    bool resizing = false;
     for (int b = 0; b < 2; ++b) {
         for (uint32_t k = 0; k < L.count[b]; ++k) {
             const int lane = 2 * static_cast<int>(k) + b;
             DelayLine& line = const_cast<DelayLine&>(banks[b]->lines[k]);
+            // Every line that is copied in runs in the call.
+            line.fresh = false;
             L.line[lane] = &line;
             L.buffer[lane] = line.buffer;
             lengths |= line.length | line.targetLength;
             requests |= line.pendingLength;
-            resizing |= line.resizing;
             L.lfoPhase[lane] = line.lfoPhase;
             L.lfoIncrement[lane] = line.lfoIncrement;
             L.modDepth[lane] = line.modDepth;
             L.readPos[lane] = line.readPos;
             L.readSpeed[lane] = line.readSpeed;
             L.feedback[lane] = line.feedback;
-            L.highpassState[lane] = line.highpassState;
-            L.lowpassState[lane] = line.lowpassState;
             L.highpassCoef[lane] = line.highpassCoef;
             L.lowpassCoef[lane] = line.lowpassCoef;
             L.writeGain[lane] = line.writeGain;
@@ -134,37 +147,78 @@ bool gatherLanes(Engine& engine, FastLanes& L)
             L.active[lane] = -1;
         }
     }
-    L.lengthWork = resizing || requests != 0;
     // Lengths must fit the lanes' 32-bit integers (a request can be any
     // number). The write index and read pointer stay in the ring by
     // construction.
     return ((lengths | requests) >> 31) == 0;
 }
 
-// Back into the lines. Without a length change running or requested at the
-// start, none can have begun or ended, so those fields stay as they are.
-void scatterLanes(FastLanes& L)
+// The lines whose lanes are in use, lane by lane.
+template <typename Visit>
+void forEachLine(FastLanes& L, Visit visit)
 {
-    for (int b = 0; b < 2; ++b) {
+    for (int b = 0; b < 2; ++b)
         for (uint32_t k = 0; k < L.count[b]; ++k) {
             const int lane = 2 * static_cast<int>(k) + b;
-            DelayLine& line = *L.line[lane];
-            line.fresh = false;
-            line.lfoPhase = L.lfoPhase[lane];
-            line.readPos = L.readPos[lane];
-            line.highpassState = L.highpassState[lane];
-            line.lowpassState = L.lowpassState[lane];
-            line.writeIndex = static_cast<uint64_t>(L.writeIndex[lane]);
-            if (L.lengthWork) {
-                line.readSpeed = L.readSpeed[lane];
-                line.feedback = L.feedback[lane];
-                line.length = static_cast<uint64_t>(L.length[lane]);
-                line.targetLength = static_cast<uint64_t>(L.targetLength[lane]);
-                line.pendingLength = static_cast<uint64_t>(L.pendingLength[lane]);
-                line.resizing = L.resizing[lane] != 0;
-            }
+            visit(lane, *L.line[lane]);
         }
-    }
+}
+
+// The damping states, which the records hold between calls.
+void gatherDampingStates(FastLanes& L)
+{
+    forEachLine(L, [&](int lane, DelayLine& line) {
+        L.highpassState[lane] = line.highpassState;
+        L.lowpassState[lane] = line.lowpassState;
+    });
+}
+
+void scatterDampingStates(FastLanes& L)
+{
+    forEachLine(L, [&](int lane, DelayLine& line) {
+        line.highpassState = L.highpassState[lane];
+        line.lowpassState = L.lowpassState[lane];
+    });
+}
+
+// Whether a length change is running or requested on a lane.
+bool lengthWork(const FastLanes& L)
+{
+    int32_t work = 0;
+    for (int lane = 0; lane < kFastLanes; ++lane)
+        work |= L.resizing[lane] | L.pendingLength[lane];
+    return work != 0;
+}
+
+// The length-change fields, and the feedback a change ends with.
+void scatterLengthFields(FastLanes& L)
+{
+    forEachLine(L, [&](int lane, DelayLine& line) {
+        line.readSpeed = L.readSpeed[lane];
+        line.feedback = L.feedback[lane];
+        line.length = static_cast<uint64_t>(L.length[lane]);
+        line.targetLength = static_cast<uint64_t>(L.targetLength[lane]);
+        line.pendingLength = static_cast<uint64_t>(L.pendingLength[lane]);
+        line.resizing = L.resizing[lane] != 0;
+    });
+}
+
+// The pending damping of the last sub-block, line by line on the records:
+// the same steps the kernels run on vectors.
+void finishPendingDamping(FastLanes& L)
+{
+    const uint32_t n = L.pendingFrames;
+    forEachLine(L, [&](int lane, DelayLine& line) {
+        if (!L.pendingLanes[lane])
+            return;
+        int32_t w = L.pendingWrite[lane];
+        for (uint32_t t = 0; t < n; ++t) {
+            writeRing(line.buffer, w, dampedWrite(L.pendingIn[t][lane], line.highpassCoef, line.lowpassCoef,
+                line.writeGain, line.highpassState, line.lowpassState));
+            w = nextWriteIndex(w);
+        }
+    });
+    L.pendingFrames = 0;
 }
 
 // The feedback of the length changes that ended in the last kernel call, in
@@ -190,23 +244,55 @@ void recordEndedChanges(FastLanes& L, LogEvents& events)
 
 static_assert(kFastBlock == kSubBlockFrames, "a kernel call is one sub-block");
 
+void fastRecoverLanes(FastLanes& L)
+{
+    forEachLine(L, [&](int lane, DelayLine& line) {
+        if (std::isfinite(L.highpassState[lane]) && std::isfinite(L.lowpassState[lane]))
+            return;
+        line.clearSignal();
+        L.highpassState[lane] = 0.0f;
+        L.lowpassState[lane] = 0.0f;
+        ++L.recoveries;
+    });
+}
+
+void syncFastLanes(Engine& engine)
+{
+    FastLanes& L = engine.lanes;
+    if (!L.current)
+        return;
+    L.current = false;
+    // Between calls the pending sub-block is always the last of a call: the
+    // clean-up that follows the call comes after its damping.
+    finishPendingDamping(L);
+    gatherDampingStates(L);
+    fastRecoverLanes(L);
+    forEachLine(L, [&](int lane, DelayLine& line) {
+        line.lfoPhase = L.lfoPhase[lane];
+        line.readPos = L.readPos[lane];
+        line.writeIndex = static_cast<uint64_t>(L.writeIndex[lane]);
+    });
+    scatterLengthFields(L);
+}
+
 void processFast(Engine& engine, const float* input, float* outLeft, float* outRight, uint32_t frames,
     FastKernel kernel, FastStats* stats)
 {
-    FastLanes L;
-    if (frames == 0 || !gatherLanes(engine, L)) {
+    FastLanes& L = engine.lanes;
+    if (frames == 0 || !(L.current || gatherLanes(engine, L))) {
         engine.processReference(input, outLeft, outRight, frames);
         if (stats)
             ++stats->referenceCalls;
         return;
     }
+    L.current = true;
+    gatherDampingStates(L);
+    L.lengthWork = lengthWork(L);
+    L.pendingEndsCall = true;
     L.laneBlocks = 0;
     L.perSampleLaneBlocks = 0;
     L.gatheredLaneBlocks = 0;
     L.anyEnded = false;
-    L.nonFinite = false;
-    for (uint32_t& lanes : L.endedLanes)
-        lanes = 0;
 
     L.decayMs = engine.context.decayMs;
     L.sampleRate = engine.context.sampleRate;
@@ -221,12 +307,17 @@ void processFast(Engine& engine, const float* input, float* outLeft, float* outR
         // so the input may share a buffer with either output. The dry path
         // passes non-finite samples as they came.
         float* dry = L.dry;
-        for (uint32_t t = 0; t < n; ++t)
-            dry[t] = input[start + t];
-        for (uint32_t t = n; t < kFastBlock; ++t)
-            dry[t] = 0.0f;
+        if (n == kFastBlock) {
+            std::memcpy(dry, input + start, sizeof L.dry);
+        } else {
+            for (uint32_t t = 0; t < n; ++t)
+                dry[t] = input[start + t];
+            for (uint32_t t = n; t < kFastBlock; ++t)
+                dry[t] = 0.0f;
+        }
         L.frames = n;
         kernel(L);
+        L.pendingEndsCall = false;
         if (L.anyEnded)
             recordEndedChanges(L, engine.context.events);
         float left[kFastBlock], right[kFastBlock];
@@ -242,20 +333,22 @@ void processFast(Engine& engine, const float* input, float* outLeft, float* outR
             std::memcpy(outRight + start, right, sizeof(float) * n);
         }
     });
+    L.pendingEndsCall = true;
     engine.inputHighpassState = L.inputHighpassState;
     engine.inputLowpassState = L.inputLowpassState;
-    scatterLanes(L);
+    scatterDampingStates(L);
+    if (L.lengthWork)
+        scatterLengthFields(L);
     if (stats) {
         stats->laneBlocks += L.laneBlocks;
         stats->perSampleLaneBlocks += L.perSampleLaneBlocks;
         stats->gatheredLaneBlocks += L.gatheredLaneBlocks;
-        stats->recoveries += L.nonFinite;
+        stats->recoveries += L.recoveries;
     }
+    L.recoveries = 0;
 
-    // The same clean-up as the per-sample code, once per call.
+    // The same clean-up as the per-sample code, once per call; the lines'
+    // part follows the damping of the call's last sub-block, in the next
+    // call or in syncFastLanes.
     engine.recoverInputFilter();
-    if (L.nonFinite) {
-        engine.left.recoverLines();
-        engine.right.recoverLines();
-    }
 }

@@ -27,6 +27,7 @@ enum class Isa {
     plain,  // generic vector code only (also NEON on aarch64)
     sse2,
     avx2,
+    avx512,  // F, BW, DQ and VL
 };
 
 namespace {
@@ -34,7 +35,9 @@ namespace {
 // One specialisation per width W (floats per vector), each holding the
 // vector types and the operations written per width: the horizontal or,
 // the any-lane test and the W x W transpose. A width without one does not
-// compile.
+// compile. A width may be built for an instruction set with narrower
+// registers (16 floats for AVX2): the compiler then splits every vector
+// into register-wide parts.
 template <int W, Isa isa>
 struct VecOps;
 
@@ -119,6 +122,86 @@ struct VecOps<8, isa> {
     }
 };
 
+template <Isa isa>
+struct VecOps<16, isa> {
+    typedef float F __attribute__((vector_size(64)));
+    typedef int32_t I __attribute__((vector_size(64)));
+    typedef int32_t Half __attribute__((vector_size(32)));
+
+    [[gnu::always_inline]] static I orOf(I v)
+    {
+        v = v | __builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7);
+        v = v | __builtin_shufflevector(v, v, 4, 5, 6, 7, 0, 1, 2, 3, 12, 13, 14, 15, 8, 9, 10, 11);
+        v = v | __builtin_shufflevector(v, v, 2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13);
+        return v | __builtin_shufflevector(v, v, 1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    }
+
+    [[gnu::always_inline]] static bool any(I m)
+    {
+#if defined(__x86_64__)
+        if constexpr (isa == Isa::avx512)
+            return _mm512_movepi32_mask((__m512i)m) != 0;
+        if constexpr (isa == Isa::avx2) {
+            const Half low = __builtin_shufflevector(m, m, 0, 1, 2, 3, 4, 5, 6, 7);
+            const Half high = __builtin_shufflevector(m, m, 8, 9, 10, 11, 12, 13, 14, 15);
+            const Half both = low | high;
+            return !_mm256_testz_si256((__m256i)both, (__m256i)both);
+        }
+#endif
+        return orOf(m)[0] != 0;
+    }
+
+    // Transpose of a 16 x 16 block: pairs and pairs of pairs within each
+    // group of four, which leaves a 4 x 4 block transposed in every quarter;
+    // then the quarters, and the halves.
+    [[gnu::always_inline]] static void transposeBlock(F r[16])
+    {
+        F t[16], u[16], q[16];
+        FAST_UNROLL
+        for (int k = 0; k < 8; ++k) {
+            t[2 * k] = __builtin_shufflevector(r[2 * k], r[2 * k + 1],
+                0, 16, 1, 17, 4, 20, 5, 21, 8, 24, 9, 25, 12, 28, 13, 29);
+            t[2 * k + 1] = __builtin_shufflevector(r[2 * k], r[2 * k + 1],
+                2, 18, 3, 19, 6, 22, 7, 23, 10, 26, 11, 27, 14, 30, 15, 31);
+        }
+        FAST_UNROLL
+        for (int k = 0; k < 4; ++k) {
+            FAST_UNROLL
+            for (int j = 0; j < 2; ++j) {
+                u[4 * k + 2 * j] = __builtin_shufflevector(t[4 * k + j], t[4 * k + j + 2],
+                    0, 1, 16, 17, 4, 5, 20, 21, 8, 9, 24, 25, 12, 13, 28, 29);
+                u[4 * k + 2 * j + 1] = __builtin_shufflevector(t[4 * k + j], t[4 * k + j + 2],
+                    2, 3, 18, 19, 6, 7, 22, 23, 10, 11, 26, 27, 14, 15, 30, 31);
+            }
+        }
+        // Quarter i of u[4k + j] now holds column 4i + j of rows 4k..4k+3.
+        FAST_UNROLL
+        for (int k = 0; k < 4; k += 2) {
+            FAST_UNROLL
+            for (int j = 0; j < 4; ++j) {
+                q[4 * k + j] = __builtin_shufflevector(u[4 * k + j], u[4 * k + 4 + j],
+                    0, 1, 2, 3, 16, 17, 18, 19, 8, 9, 10, 11, 24, 25, 26, 27);
+                q[4 * k + 4 + j] = __builtin_shufflevector(u[4 * k + j], u[4 * k + 4 + j],
+                    4, 5, 6, 7, 20, 21, 22, 23, 12, 13, 14, 15, 28, 29, 30, 31);
+            }
+        }
+        // q[j] (q[8 + j]) holds columns j and 8 + j of rows 0..7 (8..15);
+        // q[4 + j] (q[12 + j]) columns 4 + j and 12 + j.
+        FAST_UNROLL
+        for (int j = 0; j < 4; ++j) {
+            FAST_UNROLL
+            for (int h = 0; h < 2; ++h) {
+                const F a = q[4 * h + j];
+                const F b = q[8 + 4 * h + j];
+                r[4 * h + j] = __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7,
+                    16, 17, 18, 19, 20, 21, 22, 23);
+                r[8 + 4 * h + j] = __builtin_shufflevector(a, b, 8, 9, 10, 11, 12, 13, 14, 15,
+                    24, 25, 26, 27, 28, 29, 30, 31);
+            }
+        }
+    }
+};
+
 // ---------------------------------------------------------------------------
 // The same code for every width, on a vector type V of 32-bit elements.
 // ---------------------------------------------------------------------------
@@ -141,15 +224,13 @@ template <typename V>
     __builtin_memcpy(p, &v, sizeof v);
 }
 
-// Every lane x.
-template <typename V, typename E>
-[[gnu::always_inline]] inline V splat(E x)
+// Every lane x, bit for bit: an integer vector plus a scalar broadcasts it
+// (lane by lane stores make g++ build the vector one lane at a time).
+template <typename V>
+[[gnu::always_inline]] inline V splat(float x)
 {
-    V r;
-    FAST_UNROLL
-    for (int j = 0; j < kLanesOf<V>; ++j)
-        r[j] = x;
-    return r;
+    typedef decltype(V{} < V{}) Bits;
+    return (V)(Bits{} + __builtin_bit_cast(int32_t, x));
 }
 
 // Lane j holds j.
