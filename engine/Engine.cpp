@@ -155,20 +155,21 @@ void Engine::setInputLowpass(float hz)
 
 void Engine::setModDepthMin(float percent)
 {
-    syncLines();
     settings.depthMin = percent;
-    for (LineBank* bank : {&left, &right}) {
-        bank->modulation.depthMin = percent * kPercent;
-        bank->spreadModulation();
-    }
+    setBankDepths(&BankModulation::depthMin, percent);
 }
 
 void Engine::setModDepthMax(float percent)
 {
-    syncLines();
     settings.depthMax = percent;
+    setBankDepths(&BankModulation::depthMax, percent);
+}
+
+void Engine::setBankDepths(float BankModulation::*end, float percent)
+{
+    syncLines();
     for (LineBank* bank : {&left, &right}) {
-        bank->modulation.depthMax = percent * kPercent;
+        bank->modulation.*end = percent * kPercent;
         bank->spreadModulation();
     }
 }
@@ -178,21 +179,22 @@ void Engine::setModDepthMax(float percent)
 // from the control value each time, in double precision.
 void Engine::setModRateMin(float hz)
 {
-    syncLines();
     settings.rateMin = hz;
-    left.modulation.rateMin = hz;
-    left.spreadModulation();
-    right.modulation.rateMin = static_cast<float>(static_cast<double>(hz) * 1.1);
-    right.spreadModulation();
+    setBankRates(&BankModulation::rateMin, hz, 1.1);
 }
 
 void Engine::setModRateMax(float hz)
 {
-    syncLines();
     settings.rateMax = hz;
-    left.modulation.rateMax = hz;
+    setBankRates(&BankModulation::rateMax, hz, 0.9);
+}
+
+void Engine::setBankRates(float BankModulation::*end, float hz, double rightFactor)
+{
+    syncLines();
+    left.modulation.*end = hz;
     left.spreadModulation();
-    right.modulation.rateMax = static_cast<float>(static_cast<double>(hz) * 0.9);
+    right.modulation.*end = static_cast<float>(static_cast<double>(hz) * rightFactor);
     right.spreadModulation();
 }
 

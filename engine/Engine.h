@@ -128,4 +128,8 @@ struct Engine {
 
 private:
     void distributeBoth();
+    // One end of the modulation range, in both banks: the depth alike, the
+    // rate with the right bank's skew.
+    void setBankDepths(float BankModulation::*end, float percent);
+    void setBankRates(float BankModulation::*end, float hz, double rightFactor);
 };
