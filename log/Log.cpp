@@ -73,7 +73,8 @@ void readLogLevel()
     const int level = levelFrom(file);
     std::fclose(file);
     g_logLevel.store(level, std::memory_order_relaxed);
-    logLine(0, "### log is active now ### ");
+    if (logWants(0))
+        writeLogLine("### log is active now ### ");
 }
 
 void writeLogLine(const char* format, ...)

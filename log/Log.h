@@ -14,14 +14,12 @@ constexpr const char* kLogPath = "/tmp/plonkbrett.log";
 // appends the activation line.
 void readLogLevel();
 
-// Appends one formatted line when level <= g_logLevel. The level test comes
-// before any file access, so a switched-off log costs no system call.
-void writeLogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-template <typename... Args>
-inline void logLine(int level, const char* format, Args... args)
+// Whether a line of this level is to be written. Tested before any file
+// access, so a switched-off log costs no system call.
+inline bool logWants(int level)
 {
-    if (level > g_logLevel.load(std::memory_order_relaxed))
-        return;
-    writeLogLine(format, args...);
+    return level <= g_logLevel.load(std::memory_order_relaxed);
 }
+
+// Appends one formatted line; callers test logWants first.
+void writeLogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));

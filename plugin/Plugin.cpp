@@ -98,7 +98,8 @@ const LV2_Descriptor descriptor = {
 } // namespace
 
 // Discovery class.
-extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index)
+// LV2_SYMBOL_EXPORT brings the C linkage.
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index)
 {
     return index == 0 ? &descriptor : nullptr;
 }

@@ -8,7 +8,8 @@ void writeLogEvents(LogEvents& events)
 {
     for (uint32_t k = 0; k < events.count; ++k) {
         const FeedbackEvent& e = events.feedback[k];
-        logLine(1, "fdbk: %f sz: %" PRIu64, static_cast<double>(e.feedback), e.length);
+        if (logWants(1))
+            writeLogLine("fdbk: %f sz: %" PRIu64, static_cast<double>(e.feedback), e.length);
     }
     events.clear();
 }
