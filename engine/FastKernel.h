@@ -107,6 +107,10 @@ struct LaneKernel {
     static constexpr int W = kLanesOf<nf>;
     static constexpr int kChunks = kFastLanes / W;
     static_assert(kChunks * W == kFastLanes, "the lanes split into whole vectors");
+    // Whether the steady pass of a single chunk keeps the lanes' constants
+    // in registers. Measured: it pays with 4 and 16 floats a vector; with 8
+    // the loads in the loop run faster.
+    static constexpr bool kHoistOne = W != 8;
 
     // dst = transpose of the first rowBlocks x colBlocks blocks of src; both
     // are 16 x 16 matrices of 32-bit values.
@@ -133,6 +137,24 @@ struct LaneKernel {
         }
     }
 
+    // Rows 0 and 1 of the transpose of a 16 x 16 matrix of 32-bit values
+    // ([t][lane] to [lane][t]): all a sub-block needs when only lanes 0 and
+    // 1 are in use (one line per bank).
+    [[gnu::always_inline]] static void transposeTwo(const void* src, void* dst)
+    {
+        const char* s = static_cast<const char*>(src);
+        char* d = static_cast<char*>(dst);
+        constexpr int kRow = 16 * 4;
+        FAST_UNROLL
+        for (int t = 0; t < 16; ++t) {
+            uint32_t a, b;
+            __builtin_memcpy(&a, s + t * kRow, 4);
+            __builtin_memcpy(&b, s + t * kRow + 4, 4);
+            __builtin_memcpy(d + t * 4, &a, 4);
+            __builtin_memcpy(d + kRow + t * 4, &b, 4);
+        }
+    }
+
     // The serial pass of a steady sub-block, all chunks in one loop: a whole
     // sub-block after a whole one, no length change running or requested,
     // so the write index and the feedback are known for the whole
@@ -144,8 +166,11 @@ struct LaneKernel {
     // The LFO phase and the read pointer only grow until they wrap, and most
     // sub-blocks see no wrap: the loop leaves the wrap out (the same
     // additions), and a pass in which one was due runs again with it.
+    template <bool kOne>
     [[gnu::always_inline]] static void steadyPass(FastLanes& L, Scratch& S, int chunks)
     {
+        if (kOne)
+            chunks = 1;
         alignas(64) float guarded[16];
         FAST_UNROLL
         for (int c = 0; c < kChunks; ++c)
@@ -166,10 +191,25 @@ struct LaneKernel {
                 lp[c] = load<nf>(L.lowpassState + o);
             }
         }
+        // With a single chunk the lanes' constants fit in registers besides
+        // the states; the stores of the loop would otherwise have them loaded
+        // again sample by sample.
+        nf depthOne{}, incOne{}, speedOne{}, hpOne{}, lpOne{}, gainOne{};
+        ni lengthOne{};
+        if (kOne) {
+            depthOne = load<nf>(L.modDepth);
+            lengthOne = load<ni>(L.length);
+            incOne = load<nf>(L.lfoIncrement);
+            speedOne = load<nf>(L.readSpeed);
+            hpOne = load<nf>(L.highpassCoef);
+            lpOne = load<nf>(L.lowpassCoef);
+            gainOne = load<nf>(L.writeGain);
+        }
         auto tapPointAt = [&](int c, int t) __attribute__((always_inline)) {
             const int o = c * W;
             const TapPoint<nf> at = splitReadPoint(readPoint(r[c],
-                modulationOffset(phase[c], load<nf>(L.modDepth + o), load<ni>(L.length + o))));
+                modulationOffset(phase[c], kOne ? depthOne : load<nf>(L.modDepth + o),
+                    kOne ? lengthOne : load<ni>(L.length + o))));
             store(S.index[t] + o, at.index);
             store(S.frac[t] + o, at.fraction);
         };
@@ -179,11 +219,12 @@ struct LaneKernel {
             for (int c = 0; c < kChunks; ++c) {
                 if (c < chunks) {
                     const int o = c * W;
-                    phase[c] = phase[c] + load<nf>(L.lfoIncrement + o);
+                    phase[c] = phase[c] + (kOne ? incOne : load<nf>(L.lfoIncrement + o));
                     tapPointAt(c, t);
-                    r[c] = r[c] + load<nf>(L.readSpeed + o);
-                    store(S.written[t] + o, dampedWrite(load<nf>(L.pendingIn[t] + o), load<nf>(L.highpassCoef + o),
-                        load<nf>(L.lowpassCoef + o), load<nf>(L.writeGain + o), hs[c], lp[c]));
+                    r[c] = r[c] + (kOne ? speedOne : load<nf>(L.readSpeed + o));
+                    store(S.written[t] + o, dampedWrite(load<nf>(L.pendingIn[t] + o),
+                        kOne ? hpOne : load<nf>(L.highpassCoef + o), kOne ? lpOne : load<nf>(L.lowpassCoef + o),
+                        kOne ? gainOne : load<nf>(L.writeGain + o), hs[c], lp[c]));
                 }
             }
         }
@@ -563,9 +604,29 @@ struct LaneKernel {
 
     // The ring writes of the previous sub-block's vector lanes, from the
     // serial pass.
-    [[gnu::always_inline]] static void writePending(FastLanes& L, Scratch& S, int chunks)
+    [[gnu::always_inline]] static void writePending(FastLanes& L, Scratch& S, int chunks, bool two)
     {
         const int n = static_cast<int>(L.pendingFrames);
+        if (two) {
+            // Lanes 0 and 1 only: their columns go into the rings as they are.
+            for (int lane = 0; lane < 2; ++lane) {
+                if (!L.pendingLanes[lane])
+                    continue;
+                float* buffer = L.buffer[lane];
+                int32_t w = L.pendingWrite[lane];
+                if (w >= kGuard && w + n <= kRing) {
+                    float* to = buffer + w;
+                    for (int t = 0; t < n; ++t)
+                        to[t] = S.written[t][lane];
+                    continue;
+                }
+                for (int t = 0; t < n; ++t) {
+                    writeRing(buffer, w, S.written[t][lane]);
+                    w = nextWriteIndex(w);
+                }
+            }
+            return;
+        }
         for (int t = n; t < 16; ++t)
             for (int c = 0; c < chunks; ++c)
                 store(S.written[t] + c * W, nf{});
@@ -601,14 +662,31 @@ struct LaneKernel {
         const uint32_t count = L.count[0] > L.count[1] ? L.count[0] : L.count[1];
         const int chunks = count <= kFastLanes / 2 ? static_cast<int>((2 * count + W - 1) / W) : kChunks;
         if (steady(L, chunks)) {
-            steadyPass(L, S, chunks);
+            if (kHoistOne && chunks == 1)
+                steadyPass<true>(L, S, chunks);
+            else
+                steadyPass<false>(L, S, chunks);
         } else {
             serialChunk(L, S, 0, true);
             for (int c = 1; c < chunks; ++c)
                 serialChunk(L, S, c * W, false);
         }
+        // One line per bank: only lanes 0 and 1 are in use. Their rows are
+        // turned first, so that the scalar stores have gone out before the
+        // signal pass loads them as vectors.
+        const bool two = count <= 1;
+        // The other lanes need their first taps sample by sample.
+        ni others = ni{};
+        for (int c = 0; c < chunks; ++c)
+            others |= load<ni>(L.active + c * W) & ~load<ni>(S.plain + c * W);
+        const bool anyOthers = V::any(others);
+        if (two) {
+            transposeTwo(S.frac, S.fracT);
+            if (anyOthers)
+                transposeTwo(S.index, S.indexT);
+        }
         if (L.pendingFrames != 0) {
-            writePending(L, S, chunks);
+            writePending(L, S, chunks, two);
             // The clean-up after a call, before anything reads the rings.
             if (L.pendingEndsCall) {
                 ni broken = ni{};
@@ -618,13 +696,11 @@ struct LaneKernel {
                     fastRecoverLanes(L);
             }
         }
-        transpose(S.frac, S.fracT, kChunks, chunks);
-        // The other lanes need their first taps sample by sample.
-        ni others = ni{};
-        for (int c = 0; c < chunks; ++c)
-            others |= load<ni>(L.active + c * W) & ~load<ni>(S.plain + c * W);
-        if (V::any(others))
-            transpose(S.index, S.indexT, kChunks, chunks);
+        if (!two) {
+            transpose(S.frac, S.fracT, kChunks, chunks);
+            if (anyOthers)
+                transpose(S.index, S.indexT, kChunks, chunks);
+        }
 
         for (int lane = 0; lane < kFastLanes; ++lane)
             S.conflict[lane] = 0;
@@ -667,11 +743,28 @@ struct LaneKernel {
         // The allpass states wait across lanes for the next serial pass; the
         // lanes that ran sample by sample did their own damping, and the
         // lanes beyond the counts have none.
-        for (int lane = 0; lane < chunks * W; ++lane)
-            if (!L.active[lane] || S.conflict[lane])
+        if (two) {
+            // Lanes 0 and 1 from their rows, the rest of the first chunk zeros.
+            const bool take0 = L.active[0] && !S.conflict[0];
+            const bool take1 = L.active[1] && !S.conflict[1];
+            FAST_UNROLL
+            for (int t = 0; t < 16; ++t)
+                store(L.pendingIn[t], nf{});
+            if (take0)
+                FAST_UNROLL
                 for (int t = 0; t < 16; ++t)
-                    S.v[lane][t] = 0.0f;
-        transpose(S.v, L.pendingIn, chunks, kChunks);
+                    L.pendingIn[t][0] = S.v[0][t];
+            if (take1)
+                FAST_UNROLL
+                for (int t = 0; t < 16; ++t)
+                    L.pendingIn[t][1] = S.v[1][t];
+        } else {
+            for (int lane = 0; lane < chunks * W; ++lane)
+                if (!L.active[lane] || S.conflict[lane])
+                    for (int t = 0; t < 16; ++t)
+                        S.v[lane][t] = 0.0f;
+            transpose(S.v, L.pendingIn, chunks, kChunks);
+        }
         FAST_UNROLL
         for (int c = 0; c < kChunks; ++c) {
             const int o = c * W;
