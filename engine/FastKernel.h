@@ -349,6 +349,16 @@ struct LaneKernel {
             if (damping && t < pn)
                 dampAll(t);
         };
+        // The length-change state back into the lane record, for
+        // fastLengthEvent and for the next call.
+        auto storeLengthState = [&]() __attribute__((always_inline)) {
+            store(L.resizing + o, resizing);
+            store(L.length + o, length);
+            store(L.targetLength + o, target);
+            store(L.pendingLength + o, pending);
+            store(L.readSpeed + o, speed);
+            store(L.feedback + o, feedback);
+        };
 
         if (!control) {
             for (int t = 0; t < n; ++t) {
@@ -368,12 +378,7 @@ struct LaneKernel {
                 length = sel(resizing, lineDistance(r, w), length);
                 const ni event = active & ((resizing & (length == target)) | (~resizing & (pending != 0)));
                 if (V::any(event)) {
-                    store(L.resizing + o, resizing);
-                    store(L.length + o, length);
-                    store(L.targetLength + o, target);
-                    store(L.pendingLength + o, pending);
-                    store(L.readSpeed + o, speed);
-                    store(L.feedback + o, feedback);
+                    storeLengthState();
                     FAST_UNROLL
                     for (int j = 0; j < W; ++j)
                         if (event[j])
@@ -394,14 +399,8 @@ struct LaneKernel {
         store(L.writeIndex + o, w);
         store(S.startWrite + o, w0);
         store(S.changed + o, changed);
-        if (control) {
-            store(L.length + o, length);
-            store(L.resizing + o, resizing);
-            store(L.targetLength + o, target);
-            store(L.pendingLength + o, pending);
-            store(L.readSpeed + o, speed);
-            store(L.feedback + o, feedback);
-        }
+        if (control)
+            storeLengthState();
         if (withInput) {
             L.inputHighpassState = hpState;
             L.inputLowpassState = lpState;
