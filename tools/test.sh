@@ -221,7 +221,12 @@ cross_stage() {
         summaries+=("$name sessions: FAILED, no x86-64 render ($((SECONDS - t0)) s)")
         return
     fi
-    emulator="$(sed -n 's/^set(CMAKE_CROSSCOMPILING_EMULATOR \(.*\))$/\1/p' "$toolchain")"
+    emulator="$(sed -n 's/^set(CROSS_QEMU \(.*\))$/\1/p' "$toolchain")"
+    if [[ -z "$emulator" ]]; then
+        failures+=("$name sessions: no CROSS_QEMU in $toolchain")
+        summaries+=("$name sessions: FAILED, no emulator named in $3")
+        return
+    fi
     # shellcheck disable=SC2086
     (cd "$root/$dir" && $emulator tests/render_sessions "$module" --against "$x86_sessions") 2>&1 \
         | tee "$root/$dir/sessions-output.log"
