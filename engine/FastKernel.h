@@ -142,17 +142,7 @@ struct LaneKernel {
     // 1 are in use (one line per bank).
     [[gnu::always_inline]] static void transposeTwo(const void* src, void* dst)
     {
-        const char* s = static_cast<const char*>(src);
-        char* d = static_cast<char*>(dst);
-        constexpr int kRow = 16 * 4;
-        FAST_UNROLL
-        for (int t = 0; t < 16; ++t) {
-            uint32_t a, b;
-            __builtin_memcpy(&a, s + t * kRow, 4);
-            __builtin_memcpy(&b, s + t * kRow + 4, 4);
-            __builtin_memcpy(d + t * 4, &a, 4);
-            __builtin_memcpy(d + kRow + t * 4, &b, 4);
-        }
+        columnsToRows(src, dst, static_cast<char*>(dst) + 16 * 4);
     }
 
     // The serial pass of a steady sub-block, all chunks in one loop: a whole
@@ -166,7 +156,10 @@ struct LaneKernel {
     // The LFO phase and the read pointer only grow until they wrap, and most
     // sub-blocks see no wrap: the loop leaves the wrap out (the same
     // additions), and a pass in which one was due runs again with it.
-    template <bool kOne>
+    //
+    // kOne: a single chunk is in use (the loop then tests no chunk count);
+    // kHoist: its constants are held in registers.
+    template <bool kOne, bool kHoist>
     [[gnu::always_inline]] static void steadyPass(FastLanes& L, Scratch& S, int chunks)
     {
         if (kOne)
@@ -196,7 +189,7 @@ struct LaneKernel {
         // again sample by sample.
         nf depthOne{}, incOne{}, speedOne{}, hpOne{}, lpOne{}, gainOne{};
         ni lengthOne{};
-        if (kOne) {
+        if (kHoist) {
             depthOne = load<nf>(L.modDepth);
             lengthOne = load<ni>(L.length);
             incOne = load<nf>(L.lfoIncrement);
@@ -208,8 +201,8 @@ struct LaneKernel {
         auto tapPointAt = [&](int c, int t) __attribute__((always_inline)) {
             const int o = c * W;
             const TapPoint<nf> at = splitReadPoint(readPoint(r[c],
-                modulationOffset(phase[c], kOne ? depthOne : load<nf>(L.modDepth + o),
-                    kOne ? lengthOne : load<ni>(L.length + o))));
+                modulationOffset(phase[c], kHoist ? depthOne : load<nf>(L.modDepth + o),
+                    kHoist ? lengthOne : load<ni>(L.length + o))));
             store(S.index[t] + o, at.index);
             store(S.frac[t] + o, at.fraction);
         };
@@ -219,12 +212,12 @@ struct LaneKernel {
             for (int c = 0; c < kChunks; ++c) {
                 if (c < chunks) {
                     const int o = c * W;
-                    phase[c] = phase[c] + (kOne ? incOne : load<nf>(L.lfoIncrement + o));
+                    phase[c] = phase[c] + (kHoist ? incOne : load<nf>(L.lfoIncrement + o));
                     tapPointAt(c, t);
-                    r[c] = r[c] + (kOne ? speedOne : load<nf>(L.readSpeed + o));
+                    r[c] = r[c] + (kHoist ? speedOne : load<nf>(L.readSpeed + o));
                     store(S.written[t] + o, dampedWrite(load<nf>(L.pendingIn[t] + o),
-                        kOne ? hpOne : load<nf>(L.highpassCoef + o), kOne ? lpOne : load<nf>(L.lowpassCoef + o),
-                        kOne ? gainOne : load<nf>(L.writeGain + o), hs[c], lp[c]));
+                        kHoist ? hpOne : load<nf>(L.highpassCoef + o), kHoist ? lpOne : load<nf>(L.lowpassCoef + o),
+                        kHoist ? gainOne : load<nf>(L.writeGain + o), hs[c], lp[c]));
                 }
             }
         }
@@ -601,56 +594,46 @@ struct LaneKernel {
         ++L.perSampleLaneBlocks;
     }
 
+    // A lane's n ring writes from slot w0 on.
+    [[gnu::always_inline]] static void writeRow(float* buffer, int32_t w0, const float* row, int n)
+    {
+        // Clear of the guard slots and of the wrap, the row goes in whole.
+        if (w0 >= kGuard && w0 + n <= kRing) {
+            __builtin_prefetch(buffer + w0 + 64, 1);
+            if (n == 16)
+                __builtin_memcpy(buffer + w0, row, sizeof(float) * 16);
+            else
+                __builtin_memcpy(buffer + w0, row, sizeof(float) * static_cast<unsigned>(n));
+            return;
+        }
+        int32_t w = w0;
+        for (int t = 0; t < n; ++t) {
+            writeRing(buffer, w, row[t]);
+            w = nextWriteIndex(w);
+        }
+    }
+
     // The ring writes of the previous sub-block's vector lanes, from the
     // serial pass.
     [[gnu::always_inline]] static void writePending(FastLanes& L, Scratch& S, int chunks, bool two)
     {
         const int n = static_cast<int>(L.pendingFrames);
         if (two) {
-            // Lanes 0 and 1 only: their columns go into the rings as they are.
-            for (int lane = 0; lane < 2; ++lane) {
-                if (!L.pendingLanes[lane])
-                    continue;
-                float* buffer = L.buffer[lane];
-                int32_t w = L.pendingWrite[lane];
-                if (w >= kGuard && w + n <= kRing) {
-                    float* to = buffer + w;
-                    for (int t = 0; t < n; ++t)
-                        to[t] = S.written[t][lane];
-                    continue;
-                }
-                for (int t = 0; t < n; ++t) {
-                    writeRing(buffer, w, S.written[t][lane]);
-                    w = nextWriteIndex(w);
-                }
-            }
+            // Lanes 0 and 1 only: their columns turned into two rows.
+            alignas(16) float rows[2][16];
+            transposeTwo(S.written, rows);
+            for (int lane = 0; lane < 2; ++lane)
+                if (L.pendingLanes[lane])
+                    writeRow(L.buffer[lane], L.pendingWrite[lane], rows[lane], n);
             return;
         }
         for (int t = n; t < 16; ++t)
             for (int c = 0; c < chunks; ++c)
                 store(S.written[t] + c * W, nf{});
         transpose(S.written, S.writtenT, kChunks, chunks);
-        for (int lane = 0; lane < chunks * W; ++lane) {
-            if (!L.pendingLanes[lane])
-                continue;
-            float* buffer = L.buffer[lane];
-            const float* row = S.writtenT[lane];
-            const int32_t w0 = L.pendingWrite[lane];
-            // Clear of the guard slots and of the wrap, the row goes in whole.
-            if (w0 >= kGuard && w0 + n <= kRing) {
-                __builtin_prefetch(buffer + w0 + 64, 1);
-                if (n == 16)
-                    __builtin_memcpy(buffer + w0, row, sizeof(float) * 16);
-                else
-                    __builtin_memcpy(buffer + w0, row, sizeof(float) * static_cast<unsigned>(n));
-                continue;
-            }
-            int32_t w = w0;
-            for (int t = 0; t < n; ++t) {
-                writeRing(buffer, w, row[t]);
-                w = nextWriteIndex(w);
-            }
-        }
+        for (int lane = 0; lane < chunks * W; ++lane)
+            if (L.pendingLanes[lane])
+                writeRow(L.buffer[lane], L.pendingWrite[lane], S.writtenT[lane], n);
     }
 
     static void run(FastLanes& L)
@@ -661,10 +644,10 @@ struct LaneKernel {
         const uint32_t count = L.count[0] > L.count[1] ? L.count[0] : L.count[1];
         const int chunks = count <= kFastLanes / 2 ? static_cast<int>((2 * count + W - 1) / W) : kChunks;
         if (steady(L, chunks)) {
-            if (kHoistOne && chunks == 1)
-                steadyPass<true>(L, S, chunks);
+            if (chunks == 1)
+                steadyPass<true, kHoistOne>(L, S, chunks);
             else
-                steadyPass<false>(L, S, chunks);
+                steadyPass<false, false>(L, S, chunks);
         } else {
             serialChunk(L, S, 0, true);
             for (int c = 1; c < chunks; ++c)
@@ -743,20 +726,13 @@ struct LaneKernel {
         // lanes that ran sample by sample did their own damping, and the
         // lanes beyond the counts have none.
         if (two) {
-            // Lanes 0 and 1 from their rows, the rest of the first chunk zeros.
-            const bool take0 = L.active[0] && !S.conflict[0];
-            const bool take1 = L.active[1] && !S.conflict[1];
-            FAST_UNROLL
-            for (int t = 0; t < 16; ++t)
-                store(L.pendingIn[t], nf{});
-            if (take0)
-                FAST_UNROLL
-                for (int t = 0; t < 16; ++t)
-                    L.pendingIn[t][0] = S.v[0][t];
-            if (take1)
-                FAST_UNROLL
-                for (int t = 0; t < 16; ++t)
-                    L.pendingIn[t][1] = S.v[1][t];
+            // Lanes 0 and 1 from their rows, the rest of the first chunk
+            // zeros (the gather clears them, and nothing writes them here).
+            for (int lane = 0; lane < 2; ++lane)
+                if (!L.active[lane] || S.conflict[lane])
+                    for (int t = 0; t < 16; ++t)
+                        S.v[lane][t] = 0.0f;
+            rowsToColumns(S.v[0], S.v[1], L.pendingIn);
         } else {
             for (int lane = 0; lane < chunks * W; ++lane)
                 if (!L.active[lane] || S.conflict[lane])

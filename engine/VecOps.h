@@ -251,6 +251,45 @@ template <typename M, typename V>
     return m ? a : b;
 }
 
+// The one-line road (one line per bank) moves columns 0 and 1 of a 16 x 16
+// matrix of 32-bit values ([t][lane]) to and from two rows of 16 ([lane][t]),
+// four rows at a time with 64-bit moves and two shuffles, on any width.
+typedef int32_t Quad32 __attribute__((vector_size(16)));
+typedef int32_t Pair32 __attribute__((vector_size(8)));
+
+[[gnu::always_inline]] inline void columnsToRows(const void* matrix, void* row0, void* row1)
+{
+    const char* m = static_cast<const char*>(matrix);
+    char* r0 = static_cast<char*>(row0);
+    char* r1 = static_cast<char*>(row1);
+    FAST_UNROLL
+    for (int t = 0; t < 16; t += 4) {
+        const Quad32 a = __builtin_shufflevector(load<Pair32>(m + t * 64), load<Pair32>(m + (t + 1) * 64), 0, 1, 2, 3);
+        const Quad32 b =
+            __builtin_shufflevector(load<Pair32>(m + (t + 2) * 64), load<Pair32>(m + (t + 3) * 64), 0, 1, 2, 3);
+        store(r0 + t * 4, __builtin_shufflevector(a, b, 0, 2, 4, 6));
+        store(r1 + t * 4, __builtin_shufflevector(a, b, 1, 3, 5, 7));
+    }
+}
+
+[[gnu::always_inline]] inline void rowsToColumns(const void* row0, const void* row1, void* matrix)
+{
+    const char* r0 = static_cast<const char*>(row0);
+    const char* r1 = static_cast<const char*>(row1);
+    char* m = static_cast<char*>(matrix);
+    FAST_UNROLL
+    for (int t = 0; t < 16; t += 4) {
+        const Quad32 a = load<Quad32>(r0 + t * 4);
+        const Quad32 b = load<Quad32>(r1 + t * 4);
+        const Quad32 lo = __builtin_shufflevector(a, b, 0, 4, 1, 5);
+        const Quad32 hi = __builtin_shufflevector(a, b, 2, 6, 3, 7);
+        store(m + t * 64, __builtin_shufflevector(lo, lo, 0, 1));
+        store(m + (t + 1) * 64, __builtin_shufflevector(lo, lo, 2, 3));
+        store(m + (t + 2) * 64, __builtin_shufflevector(hi, hi, 0, 1));
+        store(m + (t + 3) * 64, __builtin_shufflevector(hi, hi, 2, 3));
+    }
+}
+
 // Masks of the lanes whose value is infinite or not a number.
 template <typename F>
 [[gnu::always_inline]] inline auto nonFinite(F x)
