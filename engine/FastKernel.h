@@ -734,10 +734,15 @@ struct LaneKernel {
                         S.v[lane][t] = 0.0f;
             rowsToColumns(S.v[0], S.v[1], L.pendingIn);
         } else {
-            for (int lane = 0; lane < chunks * W; ++lane)
-                if (!L.active[lane] || S.conflict[lane])
-                    for (int t = 0; t < 16; ++t)
-                        S.v[lane][t] = 0.0f;
+            for (int c = 0; c < chunks; ++c) {
+                const int o = c * W;
+                if (!V::any(~load<ni>(L.active + o) | load<ni>(S.conflict + o)))
+                    continue;
+                for (int lane = o; lane < o + W; ++lane)
+                    if (!L.active[lane] || S.conflict[lane])
+                        for (int t = 0; t < 16; ++t)
+                            S.v[lane][t] = 0.0f;
+            }
             transpose(S.v, L.pendingIn, chunks, kChunks);
         }
         FAST_UNROLL
