@@ -187,11 +187,15 @@ struct LaneKernel {
         // With a single chunk the lanes' constants fit in registers besides
         // the states; the stores of the loop would otherwise have them loaded
         // again sample by sample.
-        nf depthOne{}, incOne{}, speedOne{}, hpOne{}, lpOne{}, gainOne{};
-        ni lengthOne{};
+        // No length changes here: the modulation limit is taken once.
+        alignas(64) float reach[16];
+        FAST_UNROLL
+        for (int c = 0; c < kChunks; ++c)
+            store(reach + c * W, modulationReach<nf>(load<ni>(L.length + c * W)));
+        nf depthOne{}, incOne{}, speedOne{}, hpOne{}, lpOne{}, gainOne{}, reachOne{};
         if (kHoist) {
             depthOne = load<nf>(L.modDepth);
-            lengthOne = load<ni>(L.length);
+            reachOne = load<nf>(reach);
             incOne = load<nf>(L.lfoIncrement);
             speedOne = load<nf>(L.readSpeed);
             hpOne = load<nf>(L.highpassCoef);
@@ -201,8 +205,8 @@ struct LaneKernel {
         auto tapPointAt = [&](int c, int t) __attribute__((always_inline)) {
             const int o = c * W;
             const TapPoint<nf> at = splitReadPoint(readPoint(r[c],
-                modulationOffset(phase[c], kHoist ? depthOne : load<nf>(L.modDepth + o),
-                    kHoist ? lengthOne : load<ni>(L.length + o))));
+                limitedOffset(phase[c], kHoist ? depthOne : load<nf>(L.modDepth + o),
+                    kHoist ? reachOne : load<nf>(reach + o))));
             store(S.index[t] + o, at.index);
             store(S.frac[t] + o, at.fraction);
         };
@@ -323,8 +327,11 @@ struct LaneKernel {
         };
         // The read point of one sample at the LFO phase: the first tap slot
         // and the fraction.
+        // Without length work the length holds still: its limit is taken once.
+        const nf steadyReach = modulationReach<nf>(length);
         auto tapPointAt = [&](int t) __attribute__((always_inline)) {
-            const TapPoint<nf> at = splitReadPoint(readPoint(r, modulationOffset(phase, depth, length)));
+            const nf offset = control ? modulationOffset(phase, depth, length) : limitedOffset(phase, depth, steadyReach);
+            const TapPoint<nf> at = splitReadPoint(readPoint(r, offset));
             store(S.index[t] + o, at.index);
             store(S.frac[t] + o, at.fraction);
             if (control)

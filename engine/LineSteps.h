@@ -124,12 +124,25 @@ template <typename F>
 // How far ahead of the read pointer the LFO moves the read point. Deep
 // modulation on a short line could carry the read point past the write
 // index, a whole ring late; it stops nine slots short of it.
+// The limit depends on the length only, so code that holds the length
+// still can take it once and use limitedOffset sample by sample.
+template <typename F, typename N>
+[[gnu::always_inline]] inline F modulationReach(N length)
+{
+    return (length > elementValue<N>(kReadReserve)) ? convertTo<F>(length) - kReadReserveF : F{};
+}
+
+template <typename F>
+[[gnu::always_inline]] inline F limitedOffset(F phase, F depth, F reach)
+{
+    const F offset = depth * (absOf(phase) + 1.0f);
+    return (offset > reach) ? reach : offset;
+}
+
 template <typename F, typename N>
 [[gnu::always_inline]] inline F modulationOffset(F phase, F depth, N length)
 {
-    const F offset = depth * (absOf(phase) + 1.0f);
-    const F reach = (length > elementValue<N>(kReadReserve)) ? convertTo<F>(length) - kReadReserveF : F{};
-    return (offset > reach) ? reach : offset;
+    return limitedOffset(phase, depth, modulationReach<F>(length));
 }
 
 // The read point: one slot past the read pointer plus the offset, in the ring.
