@@ -62,6 +62,12 @@ struct Engine {
     // compare the engine up to it.
     FastLanes lanes{};
 
+    // The lanes point into this engine's own lines, so a copy would run on
+    // the original's rings: an engine is never copied.
+    Engine() = default;
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
     // Instantiation: the host rate, read by the distributions and the
     // feedback formula; nothing is recomputed from it.
     void setSampleRate(float rate) { context.sampleRate = rate; }
