@@ -638,9 +638,25 @@ struct LaneKernel {
             for (int c = 0; c < chunks; ++c)
                 store(S.written[t] + c * W, nf{});
         transpose(S.written, S.writtenT, kChunks, chunks);
-        for (int lane = 0; lane < chunks * W; ++lane)
-            if (L.pendingLanes[lane])
-                writeRow(L.buffer[lane], L.pendingWrite[lane], S.writtenT[lane], n);
+        for (int c = 0; c < chunks; ++c) {
+            const int o = c * W;
+            // The common case, tested for the chunk at once: sixteen writes
+            // on every lane, all clear of the guard slots and of the wrap.
+            const ni w0 = load<ni>(L.pendingWrite + o);
+            const ni clear = load<ni>(L.pendingLanes + o) & (w0 >= kGuard) & (w0 + 16 <= kRing);
+            if (n == 16 && !V::any(~clear)) {
+                FAST_UNROLL
+                for (int lane = o; lane < o + W; ++lane) {
+                    float* to = L.buffer[lane] + L.pendingWrite[lane];
+                    __builtin_prefetch(to + 64, 1);
+                    __builtin_memcpy(to, S.writtenT[lane], sizeof(float) * 16);
+                }
+                continue;
+            }
+            for (int lane = o; lane < o + W; ++lane)
+                if (L.pendingLanes[lane])
+                    writeRow(L.buffer[lane], L.pendingWrite[lane], S.writtenT[lane], n);
+        }
     }
 
     static void run(FastLanes& L)
