@@ -184,14 +184,14 @@ struct LaneKernel {
                 lp[c] = load<nf>(L.lowpassState + o);
             }
         }
-        // With a single chunk the lanes' constants fit in registers besides
-        // the states; the stores of the loop would otherwise have them loaded
-        // again sample by sample.
         // No length changes here: the modulation limit is taken once.
         alignas(64) float reach[16];
         FAST_UNROLL
         for (int c = 0; c < kChunks; ++c)
             store(reach + c * W, modulationReach<nf>(load<ni>(L.length + c * W)));
+        // With a single chunk the lanes' constants fit in registers besides
+        // the states; the stores of the loop would otherwise have them loaded
+        // again sample by sample.
         nf depthOne{}, incOne{}, speedOne{}, hpOne{}, lpOne{}, gainOne{}, reachOne{};
         if (kHoist) {
             depthOne = load<nf>(L.modDepth);
@@ -325,10 +325,10 @@ struct LaneKernel {
             if (withInput)
                 L.input[t] = stepFilterPair(guarded[t], hpCoef, lpCoef, hpState, lpState);
         };
-        // The read point of one sample at the LFO phase: the first tap slot
-        // and the fraction.
         // Without length work the length holds still: its limit is taken once.
         const nf steadyReach = modulationReach<nf>(length);
+        // The read point of one sample at the LFO phase: the first tap slot
+        // and the fraction.
         auto tapPointAt = [&](int t) __attribute__((always_inline)) {
             const nf offset = control ? modulationOffset(phase, depth, length) : limitedOffset(phase, depth, steadyReach);
             const TapPoint<nf> at = splitReadPoint(readPoint(r, offset));
@@ -601,6 +601,16 @@ struct LaneKernel {
         ++L.perSampleLaneBlocks;
     }
 
+    // Zeros for the allpass states of lanes from..to-1 that the damping must
+    // not take: lines beyond the counts, and lines that ran sample by sample.
+    [[gnu::always_inline]] static void dropStates(const FastLanes& L, Scratch& S, int from, int to)
+    {
+        for (int lane = from; lane < to; ++lane)
+            if (!L.active[lane] || S.conflict[lane])
+                for (int t = 0; t < 16; ++t)
+                    S.v[lane][t] = 0.0f;
+    }
+
     // A lane's n ring writes from slot w0 on.
     [[gnu::always_inline]] static void writeRow(float* buffer, int32_t w0, const float* row, int n)
     {
@@ -751,20 +761,13 @@ struct LaneKernel {
         if (two) {
             // Lanes 0 and 1 from their rows, the rest of the first chunk
             // zeros (the gather clears them, and nothing writes them here).
-            for (int lane = 0; lane < 2; ++lane)
-                if (!L.active[lane] || S.conflict[lane])
-                    for (int t = 0; t < 16; ++t)
-                        S.v[lane][t] = 0.0f;
+            dropStates(L, S, 0, 2);
             rowsToColumns(S.v[0], S.v[1], L.pendingIn);
         } else {
             for (int c = 0; c < chunks; ++c) {
                 const int o = c * W;
-                if (!V::any(~load<ni>(L.active + o) | load<ni>(S.conflict + o)))
-                    continue;
-                for (int lane = o; lane < o + W; ++lane)
-                    if (!L.active[lane] || S.conflict[lane])
-                        for (int t = 0; t < 16; ++t)
-                            S.v[lane][t] = 0.0f;
+                if (V::any(~load<ni>(L.active + o) | load<ni>(S.conflict + o)))
+                    dropStates(L, S, o, o + W);
             }
             transpose(S.v, L.pendingIn, chunks, kChunks);
         }
