@@ -40,5 +40,13 @@ for arch in "${new_arches[@]}"; do
     dpkg --add-architecture "$arch"
 done
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-apt-get install -y -q --no-install-recommends "${missing[@]}"
+# One index that fails (a mirror still syncing, say) need not stop the
+# install: the packages usually come from the indexes that did arrive, and
+# apt-get install fails plainly when one of them cannot be had.
+if ! apt-get -o DPkg::Lock::Timeout=600 update -q; then
+    echo "install-deps: warning: apt-get update failed for some index; installing from what it has" >&2
+fi
+if ! apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}"; then
+    echo "install-deps: apt-get install failed for: ${missing[*]}" >&2
+    exit 1
+fi
