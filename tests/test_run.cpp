@@ -69,6 +69,29 @@ TEST(Run, SubBlocksWriteExactlyTheFramesAndStepTheRamps)
     }
 }
 
+// Beyond about 4.3e9 ms a decay step of 200 ms rounds away to nothing, and
+// a mix step of 1 beyond about 3.4e7: a ramp that starts out there still
+// reaches a sane value in one step instead of sticking where it is.
+TEST(Run, RampsLeaveValuesTheirStepCannotMove)
+{
+    for (float huge : {1e30f, -1e30f}) {
+        auto rig = makeRig();
+        rig->control[kPortDecay] = huge;
+        rig->run(16);
+        rig->control[kPortDecay] = 815;
+        rig->run(16);
+        expectAllLinesDecay(rig->engine, 815.0f);
+
+        // The mix ports are held to 0..100 %, so only the ramp itself starts there.
+        ParamRamp mix = rig->engine.mixRamp;
+        mix.current = huge;
+        mix.target = 0.5f;
+        while (!mix.advance()) {
+        }
+        EXPECT_EQ(mix.current, 0.5f) << huge;
+    }
+}
+
 // Any frame count a host can pass is cut into sub-blocks up to its end,
 // the largest included.
 TEST(Run, SubBlocksCoverAnyFrameCount)
