@@ -2,6 +2,8 @@
 // control values thrown at a running instance.
 #include "Harness.h"
 
+#include <fenv.h>
+
 #include <functional>
 #include <random>
 #include <sstream>
@@ -90,6 +92,25 @@ TEST(Run, RampsLeaveValuesTheirStepCannotMove)
         }
         EXPECT_EQ(mix.current, 0.5f) << huge;
     }
+}
+
+// A decay time of 0 gives no feedback, in a host that traps division by zero
+// too, also where a length change ends.
+TEST(Run, DecayZeroDividesByNothing)
+{
+    if (feenableexcept(FE_DIVBYZERO) == -1)
+        GTEST_SKIP() << "this processor cannot trap division by zero";
+    auto rig = makeRig();
+    rig->control[kPortDecay] = 0;
+    rig->run(16);
+    rig->control[kPortMinDistance] = 2.1f;  // 293 to 307 samples, about 140 to glide
+    rig->run(kMaxBlock);
+    fedisableexcept(FE_DIVBYZERO);
+    rig->engine.syncLines();
+    EXPECT_EQ(rig->engine.left.lines[0].length, 307u);
+    for (const LineBank* bank : {&rig->engine.left, &rig->engine.right})
+        for (const DelayLine& line : bank->lines)
+            EXPECT_TRUE(support::sameBits(line.feedback, 0.0f)) << line.feedback;
 }
 
 // Any frame count a host can pass is cut into sub-blocks up to its end,
