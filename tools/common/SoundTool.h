@@ -4,6 +4,7 @@
 // place (an error or an interrupt removes it).
 #pragma once
 
+#include <fcntl.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -167,16 +168,60 @@ inline void removePartialOnInterrupt()
     std::signal(SIGTERM, removePartialAndExit);
 }
 
-// A 32-bit float WAV beside `path` under a temporary name.
+// A file this run reads, which its output must not replace.
+struct ReadFile {
+    std::string path;
+    std::string what;  // "the input", "a file of the plug-in bundle", ...
+};
+
+// The file that OUT names, through any links: a link is written through
+// and keeps pointing at the new output, and /dev/stdout redirected to a
+// file writes that file. Refused before anything is written: an OUT that
+// is one of the files the run reads (by any path, hard or symbolic link),
+// one that exists but is no regular file (a folder, a terminal, a pipe),
+// and a link to nothing.
+inline std::string outputPath(const std::string& out, const std::vector<ReadFile>& reads)
+{
+    struct stat target;
+    if (stat(out.c_str(), &target) != 0) {
+        struct stat link;
+        if (lstat(out.c_str(), &link) == 0)
+            throw std::runtime_error("cannot write " + out + ": a link to nothing");
+        return out;  // a new file; a missing folder shows when it is opened
+    }
+    if (!S_ISREG(target.st_mode))
+        throw std::runtime_error("cannot write " + out + ": not a regular file");
+    for (const ReadFile& r : reads) {
+        struct stat st;
+        if (stat(r.path.c_str(), &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino)
+            throw std::runtime_error("will not write " + out + ": it is " + r.what + " (" + r.path +
+                                     "); choose another OUT");
+    }
+    char* real = realpath(out.c_str(), nullptr);
+    if (!real)
+        throw std::runtime_error("cannot write " + out + ": " + std::strerror(errno));
+    const std::string path = real;
+    std::free(real);
+    return path;
+}
+
+// A 32-bit float WAV beside `path` under a temporary name that this process
+// creates afresh: whatever already has that name is never opened.
 inline void openPartialOutput(SoundFile& out, const std::string& path, int rate, int channels)
 {
     std::snprintf(g_partialPath, sizeof g_partialPath, "%s.partial-%d", path.c_str(), int(getpid()));
     out.info.samplerate = rate;
     out.info.channels = channels;
     out.info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    out.file = sf_open(g_partialPath, SFM_WRITE, &out.info);
-    if (!out.file) {
+    const int fd = open(g_partialPath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const std::string why = errno == EEXIST ? std::string(g_partialPath) + " is in the way" : std::strerror(errno);
         g_partialPath[0] = '\0';
+        throw std::runtime_error("cannot write " + path + ": " + why);
+    }
+    out.file = sf_open_fd(fd, SFM_WRITE, &out.info, SF_TRUE);
+    if (!out.file) {
+        removePartial();
         throw std::runtime_error("cannot write " + path + ": " + sf_strerror(nullptr));
     }
 }

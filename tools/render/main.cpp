@@ -26,8 +26,10 @@ const char* const kUsage =
     "       streuwolke-render --list [--bundle DIR]\n"
     "\n"
     "Renders the (mono, or mixed down to mono) input at its own sample rate into a\n"
-    "stereo 32-bit float WAV. Controls start at their defaults; --preset sets every\n"
-    "control but the mix; --set overrides single controls after the preset.\n"
+    "stereo 32-bit float WAV. OUT is written through links and never replaces IN\n"
+    "or a file of the plug-in bundle. Controls start at their defaults; --preset\n"
+    "sets every control but the mix; --set overrides single controls after the\n"
+    "preset.\n"
     "  --tail     time rendered after the input's end; auto (the default) stops once\n"
     "             the output has stayed below -90 dBFS for 0.5 s, after 60 s at most\n"
     "  --block    frames per run call (default 256)\n"
@@ -122,8 +124,12 @@ void renderFile(Host& host, const Options& o)
     openInput(in, o.in, "streuwolke-render");
     const SF_INFO& inInfo = in.info;
     const double rate = inInfo.samplerate;
+    std::vector<ReadFile> reads{{o.in, "the input"}};
+    for (const std::string& path : host.files())
+        reads.push_back({path, "a file of the plug-in bundle"});
+    const std::string outPath = outputPath(o.out, reads);
     SoundFile out;
-    openPartialOutput(out, o.out, inInfo.samplerate, 2);
+    openPartialOutput(out, outPath, inInfo.samplerate, 2);
 
     Processor processor(host, rate, controls, o.block);
     const size_t chunk = o.block * ((8192 + o.block - 1) / o.block);
@@ -166,7 +172,7 @@ void renderFile(Host& host, const Options& o)
             const bool loud = std::fabs(left[i]) >= kQuietLevel || std::fabs(right[i]) >= kQuietLevel;
             quiet = loud ? 0 : quiet + 1;
         }
-        writeFrames(out, o.out, both.data(), n);
+        writeFrames(out, outPath, both.data(), n);
 
         if (progress) {
             const int percent = int(100.0 * double(read) / double(inInfo.frames));
@@ -180,7 +186,7 @@ void renderFile(Host& host, const Options& o)
     if (progress && terminal)
         std::fprintf(stderr, "\rrendering %s: done, %.1f s of tail\n", o.in.c_str(), double(tail) / rate);
 
-    commitOutput(out, o.out);
+    commitOutput(out, outPath);
 }
 
 } // namespace
