@@ -323,13 +323,15 @@ protected:
     const std::string tool = STREUWOLKE_RENDER_TOOL;
 };
 
-// Among the bad requests: every way of making the output replace a file
-// the run reads (the input by any name or link, the files of a bundle,
-// copied here so the build's own stays whole).
+// Among the bad requests: rates no audio file has, and every way of making
+// the output replace a file the run reads (the input by any name or link,
+// the files of a bundle, copied here so the build's own stays whole).
 TEST_F(Tool, RefusesBadRequestsWithOneLineAndNoOutput)
 {
     std::ofstream(dir + "/text.wav") << "not a sound file\n";
     std::ofstream(dir + "/err.txt");
+    writeSound(dir + "/fast.wav", std::vector<float>(16), 2000000000, 1);
+    writeSound(dir + "/slow.wav", std::vector<float>(16), 7999, 1);
     ASSERT_EQ(link((dir + "/in.wav").c_str(), (dir + "/hard.wav").c_str()), 0);
     ASSERT_EQ(symlink("in.wav", (dir + "/soft.wav").c_str()), 0);
     ASSERT_EQ(symlink("nowhere.wav", (dir + "/dangling.wav").c_str()), 0);
@@ -340,6 +342,8 @@ TEST_F(Tool, RefusesBadRequestsWithOneLineAndNoOutput)
     const std::string cases[] = {
         "missing.wav out.wav",
         "text.wav out.wav",
+        "fast.wav out.wav",
+        "slow.wav out.wav",
         "in.wav out.wav --preset no-such-preset",
         "in.wav out.wav --set no_such_control=1",
         "in.wav out.wav --set mix=101",
@@ -362,6 +366,9 @@ TEST_F(Tool, RefusesBadRequestsWithOneLineAndNoOutput)
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << args << ": " << err;
         EXPECT_EQ(err.rfind("streuwolke-render: ", 0), 0u) << args << ": " << err;
         EXPECT_EQ(files(), before) << args << " changed or left a file";
+        if (args.rfind("fast", 0) == 0) {
+            EXPECT_NE(err.find("outside 8000..768000 Hz"), std::string::npos) << err;
+        }
     }
     // Nor is the temporary output opened through a link that is in its way
     // (exec keeps the shell's pid, which names the temporary file).
@@ -381,6 +388,20 @@ TEST_F(Tool, WritesThroughLinks)
     EXPECT_EQ(readSound(dir + "/target.wav").frames(), 4800u);
     ASSERT_EQ(run(tool + " in.wav /proc/self/fd/1 --tail 0 > piped.wav"), 0) << err;
     EXPECT_EQ(readSound(dir + "/piped.wav").frames(), 4800u);
+}
+
+// An impulse of 1e29 under the longest decay stays above -90 dBFS for far
+// more than 2^24 frames at 768 kHz: the automatic tail stops there.
+TEST_F(Tool, BoundsTheAutomaticTailInFrames)
+{
+    std::vector<float> loud(16, 0.0f);
+    loud[0] = 1e29f;
+    writeSound(dir + "/loud.wav", loud, 768000, 1);
+    ASSERT_EQ(run(tool + " loud.wav out.wav --set decay=10000 --set mix=100"), 0) << err;
+    EXPECT_NE(err.find("tail cut after 21.8 s"), std::string::npos) << err;
+    SF_INFO info{};
+    sf_close(sf_open((dir + "/out.wav").c_str(), SFM_READ, &info));
+    EXPECT_EQ(info.frames, 16 + (1 << 24));
 }
 
 TEST_F(Tool, KeepsTheTailAtTheInputRate)
