@@ -390,6 +390,16 @@ TEST_F(Tool, WritesThroughLinks)
     EXPECT_EQ(readSound(dir + "/piped.wav").frames(), 4800u);
 }
 
+// A file cut short renders what it holds, with a warning.
+TEST_F(Tool, WarnsOfACutInput)
+{
+    const std::string whole = support::readFile(dir + "/in.wav");
+    std::ofstream(dir + "/cut.wav", std::ios::binary) << whole.substr(0, whole.size() - 4 * 2400);
+    ASSERT_EQ(run(tool + " cut.wav out.wav --tail 0"), 0) << err;
+    EXPECT_NE(err.find("warning: cut.wav ends after 2400 frames, its header says 4800"), std::string::npos) << err;
+    EXPECT_EQ(readSound(dir + "/out.wav").frames(), 2400u);
+}
+
 // An impulse of 1e29 under the longest decay stays above -90 dBFS for far
 // more than 2^24 frames at 768 kHz: the automatic tail stops there.
 TEST_F(Tool, BoundsTheAutomaticTailInFrames)
@@ -407,6 +417,7 @@ TEST_F(Tool, BoundsTheAutomaticTailInFrames)
 TEST_F(Tool, KeepsTheTailAtTheInputRate)
 {
     ASSERT_EQ(run(tool + " in.wav out.wav --preset Hall"), 0) << err;
+    EXPECT_EQ(err, "");
     const Sound out = readSound(dir + "/out.wav");
     EXPECT_EQ(out.rate, 44100);
     EXPECT_EQ(out.channels, 2);

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -114,7 +115,40 @@ struct SoundFile {
     }
 };
 
-// The input, with a note on stderr when it has to be mixed down to mono.
+// The frames a RIFF WAVE file's data chunk claims, or -1 when the path is
+// no such WAV on disk (a pipe is never read twice) or its chunks cannot be
+// followed to the data. libsndfile quietly reads only what is there, so
+// this is how a cut file shows.
+inline long long wavDeclaredFrames(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    std::ifstream file(path, std::ios::binary);
+    auto le32 = [](const unsigned char* p) { return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24); };
+    unsigned char head[12], chunk[8], fmt[16];
+    if (!file.read(reinterpret_cast<char*>(head), 12) || std::memcmp(head, "RIFF", 4) ||
+        std::memcmp(head + 8, "WAVE", 4))
+        return -1;
+    uint32_t blockAlign = 0;
+    while (file.read(reinterpret_cast<char*>(chunk), 8)) {
+        const uint32_t size = le32(chunk + 4);
+        if (!std::memcmp(chunk, "data", 4))
+            return blockAlign ? (long long)(size / blockAlign) : -1;
+        if (!std::memcmp(chunk, "fmt ", 4)) {
+            if (size < 16 || !file.read(reinterpret_cast<char*>(fmt), 16))
+                return -1;
+            blockAlign = uint32_t(fmt[12] | fmt[13] << 8);
+            file.seekg(std::streamoff(size) - 16 + (size & 1), std::ios::cur);
+        } else {
+            file.seekg(std::streamoff(size) + (size & 1), std::ios::cur);  // chunks are padded to even sizes
+        }
+    }
+    return -1;
+}
+
+// The input, with a note on stderr when it has to be mixed down to mono and
+// a warning when its data ends before its header says.
 inline void openInput(SoundFile& in, const std::string& path, const char* tool)
 {
     in.file = sf_open(path.c_str(), SFM_READ, &in.info);
@@ -125,6 +159,10 @@ inline void openInput(SoundFile& in, const std::string& path, const char* tool)
     if (in.info.channels > 1)
         std::fprintf(stderr, "%s: note: %s has %d channels, mixed down to mono\n", tool, path.c_str(),
                      in.info.channels);
+    const long long declared = wavDeclaredFrames(path);
+    if (declared > in.info.frames)
+        std::fprintf(stderr, "%s: warning: %s ends after %lld frames, its header says %lld (a cut file?); "
+                     "using what is there\n", tool, path.c_str(), (long long)in.info.frames, declared);
 }
 
 // Up to mono.size() frames of the input, mixed down; how many were read.
