@@ -244,19 +244,22 @@ inline std::string outputPath(const std::string& out, const std::vector<ReadFile
 }
 
 // A 32-bit float WAV beside `path` under a temporary name that this process
-// creates afresh: whatever already has that name is never opened.
+// creates afresh: whatever already has that name is never opened, nor
+// removed by an interrupt.
 inline void openPartialOutput(SoundFile& out, const std::string& path, int rate, int channels)
 {
-    std::snprintf(g_partialPath, sizeof g_partialPath, "%s.partial-%d", path.c_str(), int(getpid()));
+    char partial[sizeof g_partialPath];
+    std::snprintf(partial, sizeof partial, "%s.partial-%d", path.c_str(), int(getpid()));
     out.info.samplerate = rate;
     out.info.channels = channels;
     out.info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    const int fd = open(g_partialPath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = open(partial, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
-        const std::string why = errno == EEXIST ? std::string(g_partialPath) + " is in the way" : std::strerror(errno);
-        g_partialPath[0] = '\0';
-        throw std::runtime_error("cannot write " + path + ": " + why);
+        const int error = errno;
+        throw std::runtime_error("cannot write " + path + ": " +
+                                 (error == EEXIST ? std::string(partial) + " is in the way" : std::strerror(error)));
     }
+    std::memcpy(g_partialPath, partial, sizeof partial);
     out.file = sf_open_fd(fd, SFM_WRITE, &out.info, SF_TRUE);
     if (!out.file) {
         removePartial();
