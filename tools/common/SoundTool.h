@@ -236,8 +236,10 @@ inline std::string outputPath(const std::string& out, const std::vector<ReadFile
                                      "); choose another OUT");
     }
     char* real = realpath(out.c_str(), nullptr);
-    if (!real)
-        throw std::runtime_error("cannot write " + out + ": " + std::strerror(errno));
+    if (!real) {
+        const int error = errno;
+        throw std::runtime_error("cannot write " + out + ": " + std::strerror(error));
+    }
     const std::string path = real;
     std::free(real);
     return path;
