@@ -1,6 +1,6 @@
 // streuwolke_bench_peers: the CPU cost of our plug-in beside the peer
 // reverbs, in ns per frame of the plug-ins' run(), all loaded through lilv
-// by the one peer host (tools/peers/PeerHost.*).
+// by the tools' host (tools/host).
 //
 // Every plug-in gets the same white noise on every audio input, 48 kHz,
 // fixed blocks, flush-to-zero on, its default controls. Each is warmed up
@@ -21,8 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "PeerHost.h"
+#include "Lv2Host.h"
 #include "engine/FastPath.h"
+#include "plugin/Uri.h"
 
 #ifndef STREUWOLKE_BUNDLE_DIR
 #error "STREUWOLKE_BUNDLE_DIR: the plug-in bundle of the build tree"
@@ -33,7 +34,6 @@
 
 namespace {
 
-const char* const kOurUri = "https://plonkbrett.org/plugins/plonkbrett-streuwolke";
 const double kRate = 48000;
 
 struct Known {
@@ -43,7 +43,7 @@ struct Known {
 
 // Ours first: it is the reference of the ratios.
 const Known kPlugins[] = {
-    {"Streuwolke (ours)", kOurUri},
+    {"Streuwolke (ours)", kPluginUri},
     {"mda Ambience", "http://drobilla.net/plugins/mda/Ambience"},
     {"Ardour a-reverb", "urn:ardour:a-reverb"},
     {"swh Plate", "http://plugin.org.uk/swh-plugins/plate"},
@@ -175,7 +175,8 @@ struct Noise {
 
 struct Subject {
     std::string label, uri;
-    std::unique_ptr<PeerHost> host;
+    std::unique_ptr<Plugin> plugin;
+    std::unique_ptr<Instance> host;
     std::string status; // "not installed", "failed: ...", or empty
     Noise noise;
     std::vector<float> input;
@@ -210,40 +211,36 @@ int run(const Options& o)
     std::vector<Subject> subjects;
     if (o.only.empty()) {
         for (const Known& k : kPlugins)
-            subjects.push_back({k.label, k.uri, {}, {}, {}, {}, {}});
+            subjects.push_back({k.label, k.uri, {}, {}, {}, {}, {}, {}});
     } else {
         for (const std::string& uri : o.only) {
             const auto known = std::find_if(std::begin(kPlugins), std::end(kPlugins),
                                             [&](const Known& k) { return uri == k.uri; });
-            subjects.push_back({known != std::end(kPlugins) ? known->label : "", uri, {}, {}, {}, {}, {}});
+            subjects.push_back({known != std::end(kPlugins) ? known->label : "", uri, {}, {}, {}, {}, {}, {}});
         }
     }
 
     bool failed = false;
     std::string ourLibrary;
     for (Subject& s : subjects) {
-        PeerSettings settings;
-        settings.uri = s.uri;
-        settings.rate = kRate;
-        settings.block = o.block;
-        settings.flushDenormals = true;
         try {
-            s.host = std::make_unique<PeerHost>(settings);
+            s.plugin = std::make_unique<Plugin>(s.uri);
+            s.host = std::make_unique<Instance>(*s.plugin, RunSettings{kRate, o.block, {}, true, true});
             if (s.label.empty())
-                s.label = s.host->name();
-            if (s.uri == kOurUri) {
+                s.label = s.plugin->name();
+            if (s.uri == kPluginUri) {
                 // An installed copy found before the build tree's would be
                 // timed in its place.
-                ourLibrary = s.host->libraryPath();
+                ourLibrary = s.plugin->libraryPath();
                 const std::string folder = ourLibrary.substr(0, ourLibrary.find_last_of('/'));
                 if (canonical(folder) != canonical(STREUWOLKE_BUNDLE_DIR))
                     throw std::runtime_error("lilv loaded " + ourLibrary + ", not the build tree's bundle " +
                                              STREUWOLKE_BUNDLE_DIR + " (another copy is on LV2_PATH)");
             }
-        } catch (const PeerNotFound&) {
+        } catch (const PluginNotFound&) {
             s.host.reset();
             s.status = "not installed";
-            if (s.uri == kOurUri) {
+            if (s.uri == kPluginUri) {
                 s.status = "failed: not found in " STREUWOLKE_BUNDLE_DIR;
                 failed = true;
             }
@@ -280,7 +277,7 @@ int run(const Options& o)
 
     double reference = 0;
     for (const Subject& s : subjects)
-        if (s.uri == kOurUri && !s.nsPerFrame.empty())
+        if (s.uri == kPluginUri && !s.nsPerFrame.empty())
             reference = *std::min_element(s.nsPerFrame.begin(), s.nsPerFrame.end());
     int width = 7;
     for (const Subject& s : subjects)

@@ -8,7 +8,7 @@ if(NOT STREUWOLKE_BUILD_TOOLS)
 endif()
 
 add_executable(test_presets ${CMAKE_CURRENT_LIST_DIR}/test_presets.cpp)
-target_link_libraries(test_presets PRIVATE streuwolke_report streuwolke_peer_host GTest::gtest_main)
+target_link_libraries(test_presets PRIVATE streuwolke_report GTest::gtest_main)
 target_compile_definitions(test_presets PRIVATE
   STREUWOLKE_TEST_BUNDLE="${BUNDLE_DIR}"
   STREUWOLKE_DEMO_INPUT="${PROJECT_SOURCE_DIR}/tools/demo-input.sh")

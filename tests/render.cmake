@@ -11,7 +11,7 @@ if(NOT STREUWOLKE_TEST_LV2_PATH)
 endif()
 
 add_executable(test_render ${CMAKE_CURRENT_LIST_DIR}/test_render.cpp)
-target_link_libraries(test_render PRIVATE streuwolke_render_host PkgConfig::SNDFILE GTest::gtest_main)
+target_link_libraries(test_render PRIVATE streuwolke_host PkgConfig::SNDFILE GTest::gtest_main)
 target_compile_definitions(test_render PRIVATE
   STREUWOLKE_TEST_BUNDLE="${BUNDLE_DIR}"
   STREUWOLKE_TEST_LV2_PATH="${STREUWOLKE_TEST_LV2_PATH}"

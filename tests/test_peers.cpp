@@ -1,25 +1,25 @@
-// Smoke check of the peer host: 0.1 s of an impulse through Dragonfly Hall
-// (it wants URID map, options and atom ports), two instances at once. The
-// output must be finite, not silent and as long as the input. Exit code 77
-// (skipped) when the peer is not installed.
+// Smoke check of the lilv host on a peer: 0.1 s of an impulse through
+// Dragonfly Hall (it wants URID map, options and atom ports), two instances
+// at once. The output must be finite, not silent and as long as the input.
+// Exit code 77 (skipped) when the peer is not installed.
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "PeerHost.h"
+#include "Lv2Host.h"
 
 int main()
 {
-    PeerSettings settings;
-    settings.uri = "https://github.com/michaelwillis/dragonfly-reverb";
+    RunSettings settings;
     settings.controls = {{"dry_level", 0.0f}};
     std::vector<float> in(4800, 0.0f); // not a whole number of blocks
     in[0] = 1.0f;
     try {
-        PeerHost a(settings), b(settings);
-        for (PeerHost* host : {&a, &b}) {
+        const Plugin hall("https://github.com/michaelwillis/dragonfly-reverb");
+        Instance a(hall, settings), b(hall, settings);
+        for (Instance* host : {&a, &b}) {
             host->process(in.data(), in.size());
             host->finish();
             for (const std::vector<float>& out : host->outputs()) {

@@ -11,7 +11,6 @@
 #include <string>
 #include <unistd.h>
 
-#include "PeerHost.h"
 #include "Report.h"
 
 namespace {
@@ -29,11 +28,11 @@ protected:
         ASSERT_TRUE(mkdtemp(folder));
         const std::string material = std::string(folder) + "/input.wav";
         ASSERT_EQ(std::system(("bash '" STREUWOLKE_DEMO_INPUT "' '" + material + "'").c_str()), 0);
-        Host host(STREUWOLKE_TEST_BUNDLE);
+        const Plugin plugin = Plugin::ours(STREUWOLKE_TEST_BUNDLE);
         const std::vector<float> input = readMaterial(material);
         std::system(("rm -rf '" + std::string(folder) + "'").c_str());
-        for (const Setting& s : settings(host))
-            all.push_back({s, measure(host, s, input)});
+        for (const Setting& s : settings(plugin))
+            all.push_back({s, measure(plugin, s, input)});
     }
     static std::vector<Measured> all;
 };
@@ -42,7 +41,8 @@ std::vector<Measured> Presets::all;
 // Dragonfly Hall at 2 s, wet only, as tools/peers.sh renders it.
 double dragonflyHallFlutter()
 {
-    PeerHost hall({"https://github.com/michaelwillis/dragonfly-reverb", 48000, 256, {{"dry_level", 0}, {"decay", 2}}});
+    const Plugin plugin("https://github.com/michaelwillis/dragonfly-reverb");
+    Instance hall(plugin, {48000, 256, {{"dry_level", 0}, {"decay", 2}}});
     std::vector<float> impulse(8 * 48000, 0.0f);
     impulse[0] = 1.0f;
     hall.process(impulse.data(), impulse.size());

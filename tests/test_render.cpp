@@ -15,7 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "Host.h"
+#include "Lv2Host.h"
 #include "Harness.h"
 
 namespace {
@@ -67,12 +67,12 @@ std::vector<float> testMaterial()
     return x;
 }
 
-std::vector<float> withPreset(Host& host, const Preset& preset, float mix)
+std::vector<float> withPreset(const Plugin& plugin, const Preset& preset, float mix)
 {
-    std::vector<float> values = host.defaults();
-    for (const auto& [position, value] : host.presetValues(preset))
+    std::vector<float> values = plugin.defaults();
+    for (const auto& [position, value] : plugin.presetValues(preset))
         values[position] = value;
-    values[host.findControl("mix") - host.controls().data()] = mix;
+    values[plugin.findControl("mix") - plugin.controls().data()] = mix;
     return values;
 }
 
@@ -91,22 +91,22 @@ double rms(const std::vector<float>& a)
 
 TEST(Presets, SetEveryControlButTheMixWithinRange)
 {
-    Host host(STREUWOLKE_TEST_BUNDLE);
-    ASSERT_GE(host.presets().size(), 6u);
-    ASSERT_LE(host.presets().size(), 10u);
-    for (const Preset& preset : host.presets()) {
+    const Plugin plugin = Plugin::ours(STREUWOLKE_TEST_BUNDLE);
+    ASSERT_GE(plugin.presets().size(), 6u);
+    ASSERT_LE(plugin.presets().size(), 10u);
+    for (const Preset& preset : plugin.presets()) {
         SCOPED_TRACE(preset.uri);
         EXPECT_EQ(preset.uri.rfind("https://plonkbrett.org/presets/", 0), 0u);
         EXPECT_FALSE(preset.label.empty());
-        std::vector<int> seen(host.controls().size(), 0);
-        for (const auto& [position, value] : host.presetValues(preset)) {
-            const Control& c = host.controls()[position];
+        std::vector<int> seen(plugin.controls().size(), 0);
+        for (const auto& [position, value] : plugin.presetValues(preset)) {
+            const Port& c = plugin.controls()[position];
             ++seen[position];
             EXPECT_GE(value, c.min) << c.symbol;
             EXPECT_LE(value, c.max) << c.symbol;
         }
         for (size_t i = 0; i < seen.size(); ++i)
-            EXPECT_EQ(seen[i], host.controls()[i].symbol == "mix" ? 0 : 1) << host.controls()[i].symbol;
+            EXPECT_EQ(seen[i], plugin.controls()[i].symbol == "mix" ? 0 : 1) << plugin.controls()[i].symbol;
     }
 }
 
@@ -114,16 +114,16 @@ TEST(Presets, SetEveryControlButTheMixWithinRange)
 // the defaults' and from every other preset's.
 TEST(Presets, EachSoundsDifferent)
 {
-    Host host(STREUWOLKE_TEST_BUNDLE);
-    std::vector<float> defaults = host.defaults();
-    defaults[host.findControl("mix") - host.controls().data()] = 100.0f;
-    std::vector<std::vector<float>> responses{render(host, kRate, defaults, impulse(1, 1.0f), 96000)};
-    for (const Preset& preset : host.presets())
-        responses.push_back(render(host, kRate, withPreset(host, preset, 100.0f), impulse(1, 1.0f), 96000));
+    const Plugin plugin = Plugin::ours(STREUWOLKE_TEST_BUNDLE);
+    std::vector<float> defaults = plugin.defaults();
+    defaults[plugin.findControl("mix") - plugin.controls().data()] = 100.0f;
+    std::vector<std::vector<float>> responses{render(plugin, kRate, defaults, impulse(1, 1.0f), 96000)};
+    for (const Preset& preset : plugin.presets())
+        responses.push_back(render(plugin, kRate, withPreset(plugin, preset, 100.0f), impulse(1, 1.0f), 96000));
     for (size_t i = 0; i < responses.size(); ++i)
         for (size_t j = 0; j < i; ++j) {
-            const std::string a = i ? host.presets()[i - 1].label : "defaults";
-            const std::string b = j ? host.presets()[j - 1].label : "defaults";
+            const std::string a = i ? plugin.presets()[i - 1].label : "defaults";
+            const std::string b = j ? plugin.presets()[j - 1].label : "defaults";
             EXPECT_GT(rmsDifference(responses[i], responses[j]),
                       0.3 * std::max(rms(responses[i]), rms(responses[j])))
                 << a << " vs " << b;
@@ -132,11 +132,11 @@ TEST(Presets, EachSoundsDifferent)
 
 TEST(Presets, NeverClipMinus12dBFS)
 {
-    Host host(STREUWOLKE_TEST_BUNDLE);
+    const Plugin plugin = Plugin::ours(STREUWOLKE_TEST_BUNDLE);
     const std::vector<float> material = testMaterial();
-    for (const Preset& preset : host.presets())
+    for (const Preset& preset : plugin.presets())
         for (float mix : {100.0f, 50.0f}) {
-            const std::vector<float> out = render(host, kRate, withPreset(host, preset, mix), material, 0);
+            const std::vector<float> out = render(plugin, kRate, withPreset(plugin, preset, mix), material, 0);
             EXPECT_LT(peak(out), 1.0f) << preset.label << " at mix " << mix;
         }
 }
@@ -180,8 +180,8 @@ double offPitchEnergy(const std::vector<float>& stereo, int channel, size_t from
 // wet-only setting lets no dry signal through from the first frame on.
 TEST(Presets, FreshInstanceStartsAtItsSettings)
 {
-    Host host(STREUWOLKE_TEST_BUNDLE);
-    const size_t mix = host.findControl("mix") - host.controls().data();
+    const Plugin plugin = Plugin::ours(STREUWOLKE_TEST_BUNDLE);
+    const size_t mix = plugin.findControl("mix") - plugin.controls().data();
     // The tone rises over its first 100 ms, so neither it nor its echoes
     // start with a click, whose spectrum would be off pitch too.
     std::vector<float> tone(size_t(8 * kRate));
@@ -193,15 +193,15 @@ TEST(Presets, FreshInstanceStartsAtItsSettings)
     // Input beyond 1e30 reaches the dry path only (the network takes it for
     // silence), so these frames show the dry gain alone.
     const std::vector<float> beyond(48, 3e30f);
-    std::vector<std::vector<float>> settings{host.defaults()};
-    for (const Preset& preset : host.presets())
-        settings.push_back(withPreset(host, preset, 50.0f));
+    std::vector<std::vector<float>> settings{plugin.defaults()};
+    for (const Preset& preset : plugin.presets())
+        settings.push_back(withPreset(plugin, preset, 50.0f));
     for (size_t i = 0; i < settings.size(); ++i) {
-        const std::string name = i ? host.presets()[i - 1].label : "defaults";
+        const std::string name = i ? plugin.presets()[i - 1].label : "defaults";
         std::vector<float> wet = settings[i];
         wet[mix] = 100.0f;
         for (const std::vector<float>* controls : {&settings[i], &wet}) {
-            const std::vector<float> out = render(host, kRate, *controls, tone, 0);
+            const std::vector<float> out = render(plugin, kRate, *controls, tone, 0);
             for (int channel = 0; channel < 2; ++channel) {
                 const double early = offPitchEnergy(out, channel, 0, tone.size() / 2);
                 const double late = offPitchEnergy(out, channel, tone.size() / 2, tone.size());
@@ -209,7 +209,7 @@ TEST(Presets, FreshInstanceStartsAtItsSettings)
                                              << ": " << 10 * std::log10(early / late) << " dB";
             }
         }
-        EXPECT_LT(peak(render(host, kRate, wet, beyond, 0)), 1e-6f * 3e30f) << name;
+        EXPECT_LT(peak(render(plugin, kRate, wet, beyond, 0)), 1e-6f * 3e30f) << name;
     }
 }
 
@@ -219,30 +219,33 @@ TEST(Presets, FreshInstanceStartsAtItsSettings)
 TEST(Presets, RecallOneAfterAnotherEndsAtTheLastOnesLengths)
 {
     constexpr double kRate96 = 96000;
-    Host host(STREUWOLKE_TEST_BUNDLE);
+    const Plugin plugin = Plugin::ours(STREUWOLKE_TEST_BUNDLE);
     support::LogFile log;
-    std::vector<float> silence(size_t(8 * kRate96)), left(silence.size()), right(silence.size());
-    auto lengthsAfterDecayStep = [&](Processor& processor, std::vector<float> controls) {
-        controls[host.findControl("decay") - host.controls().data()] += 1.0f;
-        processor.setControls(controls);
+    const std::vector<float> silence(size_t(8 * kRate96));
+    auto lengthsAfterDecayStep = [&](Instance& instance, std::vector<float> controls) {
+        controls[plugin.findControl("decay") - plugin.controls().data()] += 1.0f;
+        instance.setControls(controls);
         const size_t before = log.text().size();
-        processor.process(silence.data(), left.data(), right.data(), 16);
+        instance.process(silence.data(), 16);
         std::istringstream lines(log.text().substr(before));
         std::vector<std::string> sizes;
         for (std::string line; std::getline(lines, line);)
             sizes.push_back(line.substr(line.find("sz:")));
         return sizes;
     };
-    const std::vector<float> hall = withPreset(host, *host.findPreset("hall"), 50.0f);
-    const std::vector<float> dark = withPreset(host, *host.findPreset("dark-wash"), 50.0f);
+    const std::vector<float> hall = withPreset(plugin, *plugin.findPreset("hall"), 50.0f);
+    const std::vector<float> dark = withPreset(plugin, *plugin.findPreset("dark-wash"), 50.0f);
     log.switchOn("1\n");
-    Processor recalled(host, kRate96, hall, 256);
-    recalled.process(silence.data(), left.data(), right.data(), 256);
+    const RunSettings settings{kRate96, 256, {}, false, false};
+    Instance recalled(plugin, settings);
+    recalled.setControls(hall);
+    recalled.process(silence.data(), 256);
     recalled.setControls(dark);
-    recalled.process(silence.data(), left.data(), right.data(), silence.size());
+    recalled.process(silence.data(), silence.size());
     const std::vector<std::string> reached = lengthsAfterDecayStep(recalled, dark);
-    Processor fresh(host, kRate96, dark, 256);
-    fresh.process(silence.data(), left.data(), right.data(), 256);
+    Instance fresh(plugin, settings);
+    fresh.setControls(dark);
+    fresh.process(silence.data(), 256);
     EXPECT_EQ(reached.size(), 16u);
     EXPECT_EQ(reached, lengthsAfterDecayStep(fresh, dark));
 }
@@ -437,12 +440,12 @@ TEST_F(Tool, KeepsTheTailAtTheInputRate)
 // explicit control values to lv2apply.
 TEST_F(Tool, AgreesWithLv2apply)
 {
-    Host host(STREUWOLKE_TEST_BUNDLE);
-    const Preset& preset = host.presets().front();
+    const Plugin plugin = Plugin::ours(STREUWOLKE_TEST_BUNDLE);
+    const Preset& preset = plugin.presets().front();
     std::ostringstream controls;
     controls.precision(9);
-    for (const auto& [position, value] : host.presetValues(preset))
-        controls << " -c " << host.controls()[position].symbol << " " << value;
+    for (const auto& [position, value] : plugin.presetValues(preset))
+        controls << " -c " << plugin.controls()[position].symbol << " " << value;
     const std::string lv2apply = "LV2_PATH=" STREUWOLKE_TEST_LV2_PATH " lv2apply -i in.wav -o ";
     const std::string uri = " https://plonkbrett.org/plugins/plonkbrett-streuwolke";
     ASSERT_EQ(run(lv2apply + "a.wav" + uri), 0) << err;
@@ -467,10 +470,10 @@ TEST_F(Tool, ListsPresetsAndControls)
 {
     ASSERT_EQ(run(tool + " --list > list.txt"), 0) << err;
     const std::string list = support::readFile(dir + "/list.txt");
-    Host host(STREUWOLKE_TEST_BUNDLE);
-    for (const Preset& p : host.presets())
+    const Plugin plugin = Plugin::ours(STREUWOLKE_TEST_BUNDLE);
+    for (const Preset& p : plugin.presets())
         EXPECT_NE(list.find(p.label), std::string::npos) << p.label;
-    for (const Control& c : host.controls())
+    for (const Port& c : plugin.controls())
         EXPECT_NE(list.find(c.symbol), std::string::npos) << c.symbol;
 }
 

@@ -1,8 +1,8 @@
 # streuwolke-report: the measured tables of the defaults, the presets and the
-# peer reverbs in the README (tools/report.sh), from the render host and the
+# peer reverbs in the README (tools/report.sh), from the lilv host and the
 # analysis library.
 add_library(streuwolke_report STATIC ${CMAKE_CURRENT_LIST_DIR}/report/Report.cpp)
-target_link_libraries(streuwolke_report PUBLIC streuwolke_render_host streuwolke_analysis PkgConfig::SNDFILE)
+target_link_libraries(streuwolke_report PUBLIC streuwolke_host streuwolke_analysis PkgConfig::SNDFILE)
 target_include_directories(streuwolke_report PUBLIC ${CMAKE_CURRENT_LIST_DIR}/report)
 
 add_executable(streuwolke-report ${CMAKE_CURRENT_LIST_DIR}/report/main.cpp)

@@ -245,6 +245,17 @@ inline std::string outputPath(const std::string& out, const std::vector<ReadFile
     return path;
 }
 
+// outputPath for a tool that renders IN through a plug-in loaded from
+// `pluginFiles`: OUT replaces neither.
+inline std::string renderedOutputPath(const std::string& out, const std::string& in,
+                                      const std::vector<std::string>& pluginFiles)
+{
+    std::vector<ReadFile> reads{{in, "the input"}};
+    for (const std::string& path : pluginFiles)
+        reads.push_back({path, "a file of the plug-in bundle"});
+    return outputPath(out, reads);
+}
+
 // A 32-bit float WAV beside `path` under a temporary name that this process
 // creates afresh: whatever already has that name is never opened, nor
 // removed by an interrupt.

@@ -13,7 +13,7 @@
 
 #include <sndfile.h>
 
-#include "PeerHost.h"
+#include "Lv2Host.h"
 #include "SoundTool.h"
 
 using namespace soundtool;
@@ -70,13 +70,13 @@ Options parseArguments(int argc, char** argv)
     return o;
 }
 
-void listPorts(const PeerHost& host)
+void listPorts(const Plugin& plugin, const Instance& instance)
 {
     static const char* const kinds[] = {"audio", "control", "atom", "cv", "other"};
-    std::printf("%s <%s>\n", host.name().c_str(), host.uri().c_str());
-    for (const PeerPort& p : host.ports()) {
+    std::printf("%s <%s>\n", plugin.name().c_str(), plugin.uri().c_str());
+    for (const Port& p : instance.ports()) {
         std::printf("  %3u %-3s %-7s %-18s", p.index, p.input ? "in" : "out", kinds[int(p.kind)], p.symbol.c_str());
-        if (p.kind == PeerPort::Kind::Control && p.input)
+        if (p.isControlInput())
             std::printf(" %9g .. %-9g default %-9g value %-9g", p.min, p.max, p.def, p.value);
         std::printf(" %s\n", p.name.c_str());
         for (const auto& [value, label] : p.scalePoints)
@@ -90,34 +90,31 @@ void renderFile(const Options& o)
     openInput(in, o.in, "streuwolke-peer");
     const SF_INFO& inInfo = in.info;
 
-    PeerSettings settings;
-    settings.uri = o.uri;
-    settings.rate = inInfo.samplerate;
-    settings.block = o.block;
-    settings.controls = o.sets;
-    PeerHost host(settings);
-    const int outChannels = int(host.outputs().size());
+    const Plugin plugin(o.uri);
+    const std::string& outPath = o.out;
+    Instance instance(plugin, {double(inInfo.samplerate), o.block, o.sets});
+    const int outChannels = int(instance.outputs().size());
 
     SoundFile out;
-    openPartialOutput(out, o.out, inInfo.samplerate, outChannels);
+    openPartialOutput(out, outPath, inInfo.samplerate, outChannels);
 
     std::vector<float> interleaved;
     auto write = [&] {
-        const auto& outputs = host.outputs();
+        const auto& outputs = instance.outputs();
         const size_t n = outputs[0].size();
         interleaved.resize(n * outChannels);
         for (size_t i = 0; i < n; ++i)
             for (int c = 0; c < outChannels; ++c)
                 interleaved[i * outChannels + c] = outputs[c][i];
-        writeFrames(out, o.out, interleaved.data(), n);
-        host.clearOutputs();
+        writeFrames(out, outPath, interleaved.data(), n);
+        instance.clearOutputs();
     };
 
     const size_t chunk = 65536;
     std::vector<float> raw, mono(chunk);
     for (;;) {
         const size_t n = readMono(in, o.in, raw, mono);
-        host.process(mono.data(), n);
+        instance.process(mono.data(), n);
         write();
         if (n < chunk)
             break;
@@ -125,14 +122,14 @@ void renderFile(const Options& o)
     std::fill(mono.begin(), mono.end(), 0.0f);
     for (size_t tail = size_t(std::llround(o.tail * inInfo.samplerate)); tail > 0;) {
         const size_t n = std::min(chunk, tail);
-        host.process(mono.data(), n);
+        instance.process(mono.data(), n);
         write();
         tail -= n;
     }
-    host.finish();
+    instance.finish();
     write();
 
-    commitOutput(out, o.out);
+    commitOutput(out, outPath);
 }
 
 } // namespace
@@ -143,11 +140,8 @@ int main(int argc, char** argv)
     try {
         const Options o = parseArguments(argc, argv);
         if (o.listPorts) {
-            PeerSettings settings;
-            settings.uri = o.uri;
-            settings.block = o.block;
-            settings.controls = o.sets;
-            listPorts(PeerHost(settings));
+            const Plugin plugin(o.uri);
+            listPorts(plugin, Instance(plugin, {48000, o.block, o.sets}));
         } else {
             renderFile(o);
         }

@@ -13,7 +13,7 @@
 
 #include <sndfile.h>
 
-#include "Host.h"
+#include "Lv2Host.h"
 #include "SoundTool.h"
 
 using namespace soundtool;
@@ -89,45 +89,42 @@ Options parseArguments(int argc, char** argv)
     return o;
 }
 
-void list(const Host& host)
+void list(const Plugin& plugin)
 {
     std::printf("Presets (--preset NAME, by label or the last part of the URI):\n");
-    for (const Preset& p : host.presets())
+    for (const Preset& p : plugin.presets())
         std::printf("  %-22s %s\n", p.uri.substr(p.uri.find_last_of("/#") + 1).c_str(), p.label.c_str());
     std::printf("Controls (--set SYMBOL=VALUE):\n");
-    for (const Control& c : host.controls())
+    for (const Port& c : plugin.controls())
         std::printf("  %-14s %9g .. %-9g default %-8g %s\n", c.symbol.c_str(), c.min, c.max, c.def,
                     c.name.c_str());
 }
 
-std::vector<float> controlValues(Host& host, const Options& o)
+std::vector<float> controlValues(const Plugin& plugin, const Options& o)
 {
-    std::vector<float> values = host.defaults();
+    std::vector<float> values = plugin.defaults();
     if (!o.preset.empty()) {
-        const Preset* preset = host.findPreset(o.preset);
+        const Preset* preset = plugin.findPreset(o.preset);
         if (!preset)
             throw std::runtime_error("unknown preset '" + o.preset + "' (see --list)");
-        for (const auto& [position, value] : host.presetValues(*preset))
+        for (const auto& [position, value] : plugin.presetValues(*preset))
             values[position] = value;
     }
     for (const auto& [symbol, text] : o.sets) {
-        const Control* c = host.findControl(symbol);
+        const Port* c = plugin.findControl(symbol);
         if (!c)
             throw std::runtime_error("unknown control '" + symbol + "' (see --list)");
         const double v = parseNumber(text, symbol);
-        if (v < c->min || v > c->max) {
-            char range[64];
-            std::snprintf(range, sizeof range, "%g..%g", c->min, c->max);
-            throw std::runtime_error("value " + text + " for " + symbol + " is outside " + range);
-        }
-        values[c - host.controls().data()] = float(v);
+        if (!c->admits(v))
+            throw std::runtime_error("value " + text + " for " + symbol + " is outside " + c->range());
+        values[c - plugin.controls().data()] = float(v);
     }
     return values;
 }
 
-void renderFile(Host& host, const Options& o)
+void renderFile(const Plugin& plugin, const Options& o)
 {
-    const std::vector<float> controls = controlValues(host, o);
+    const std::vector<float> controls = controlValues(plugin, o);
 
     SoundFile in;
     openInput(in, o.in, "streuwolke-render");
@@ -136,16 +133,15 @@ void renderFile(Host& host, const Options& o)
         throw std::runtime_error(o.in + ": a sample rate of " + std::to_string(inInfo.samplerate) + " Hz is outside " +
                                  std::to_string(kMinRate) + ".." + std::to_string(kMaxRate) + " Hz");
     const double rate = inInfo.samplerate;
-    std::vector<ReadFile> reads{{o.in, "the input"}};
-    for (const std::string& path : host.files())
-        reads.push_back({path, "a file of the plug-in bundle"});
-    const std::string outPath = outputPath(o.out, reads);
+    const std::string outPath = renderedOutputPath(o.out, o.in, plugin.files());
     SoundFile out;
     openPartialOutput(out, outPath, inInfo.samplerate, 2);
 
-    Processor processor(host, rate, controls, o.block);
+    // Every chunk runs at once, so its output is there for the quiet test.
+    Instance instance(plugin, {rate, o.block, {}, false, false});
+    instance.setControls(controls);
     const size_t chunk = o.block * ((8192 + o.block - 1) / o.block);
-    std::vector<float> raw, mono(chunk), left(chunk), right(chunk), both(2 * chunk);
+    std::vector<float> raw, mono(chunk), both(2 * chunk);
 
     const size_t quietFrames = size_t(kQuietSeconds * rate);
     const size_t tailLimit = o.tail >= 0 ? size_t(std::llround(o.tail * rate))
@@ -177,13 +173,16 @@ void renderFile(Host& host, const Options& o)
                 n += extra;
             }
         }
-        processor.process(mono.data(), left.data(), right.data(), n);
+        instance.process(mono.data(), n);
+        const std::vector<float>& left = instance.outputs()[0];
+        const std::vector<float>& right = instance.outputs()[1];
         for (size_t i = 0; i < n; ++i) {
             both[2 * i] = left[i];
             both[2 * i + 1] = right[i];
             const bool loud = std::fabs(left[i]) >= kQuietLevel || std::fabs(right[i]) >= kQuietLevel;
             quiet = loud ? 0 : quiet + 1;
         }
+        instance.clearOutputs();
         writeFrames(out, outPath, both.data(), n);
 
         if (progress) {
@@ -208,11 +207,11 @@ int main(int argc, char** argv)
     removePartialOnInterrupt();
     try {
         const Options o = parseArguments(argc, argv);
-        Host host(o.bundle);
+        const Plugin plugin = Plugin::ours(o.bundle);
         if (o.list)
-            list(host);
+            list(plugin);
         else
-            renderFile(host, o);
+            renderFile(plugin, o);
         return 0;
     } catch (const std::exception& e) {
         removePartial();

@@ -68,33 +68,33 @@ const char* kindName(Kind kind)
     return "unnamed";
 }
 
-std::vector<Setting> settings(Host& host)
+std::vector<Setting> settings(const Plugin& plugin)
 {
-    std::vector<Setting> all{{"defaults", "Defaults", "", host.defaults()}};
-    for (const Preset& preset : host.presets()) {
-        Setting s{preset.uri.substr(preset.uri.find_last_of('/') + 1), preset.label, preset.comment, host.defaults()};
-        for (const auto& [position, value] : host.presetValues(preset))
+    std::vector<Setting> all{{"defaults", "Defaults", "", plugin.defaults()}};
+    for (const Preset& preset : plugin.presets()) {
+        Setting s{preset.uri.substr(preset.uri.find_last_of('/') + 1), preset.label, preset.comment, plugin.defaults()};
+        for (const auto& [position, value] : plugin.presetValues(preset))
             s.controls[position] = value;
         all.push_back(s);
     }
     return all;
 }
 
-SettingReport measure(Host& host, const Setting& setting, const std::vector<float>& material)
+SettingReport measure(const Plugin& plugin, const Setting& setting, const std::vector<float>& material)
 {
-    const size_t mix = size_t(host.findControl("mix") - host.controls().data());
+    const size_t mix = size_t(plugin.findControl("mix") - plugin.controls().data());
     std::vector<float> controls = setting.controls;
     controls[mix] = 100.0f;
     SettingReport r;
     std::vector<float> impulse{1.0f};
-    const std::vector<std::vector<float>> response = split(render(host, kRate, controls, impulse, size_t(kImpulseTail * kRate)));
+    const std::vector<std::vector<float>> response = split(render(plugin, kRate, controls, impulse, size_t(kImpulseTail * kRate)));
     r.impulse = analyze(response, kRate);
     r.decayDb = decayCurveDb(response);
 
     double dry = 0.0, wet = 0.0;
     for (float v : material)
         dry += double(v) * v;
-    const std::vector<float> out = render(host, kRate, controls, material, size_t(4 * kRate));
+    const std::vector<float> out = render(plugin, kRate, controls, material, size_t(4 * kRate));
     for (float v : out)
         wet += double(v) * v;
     r.wetGainDb = db(wet / 2.0 / dry);
@@ -105,7 +105,7 @@ SettingReport measure(Host& host, const Setting& setting, const std::vector<floa
         v *= scale;
     for (int m = 0; m < 2; ++m) {
         controls[mix] = m ? 100.0f : 50.0f;
-        r.peakDb[m] = 20.0 * std::log10(peak(render(host, kRate, controls, loud, size_t(4 * kRate))));
+        r.peakDb[m] = 20.0 * std::log10(peak(render(plugin, kRate, controls, loud, size_t(4 * kRate))));
     }
     return r;
 }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "Analysis.h"
-#include "Host.h"
+#include "Lv2Host.h"
 
 // A preset's name says what it is: a reverb, a room (a reverb that is dense
 // sooner) or an effect.
@@ -18,11 +18,11 @@ const char* kindName(Kind kind);
 
 struct Setting {
     std::string name, label, comment;  // "defaults" and its label for the defaults
-    std::vector<float> controls;       // in Host::controls() order, mix at its default
+    std::vector<float> controls;       // in Plugin::controls() order, mix at its default
 };
 
 // The defaults and then every preset, each with every control filled in.
-std::vector<Setting> settings(Host& host);
+std::vector<Setting> settings(const Plugin& plugin);
 
 struct SettingReport {
     Analysis impulse;        // response to a unit impulse at mix 100 %, 48 kHz
@@ -31,7 +31,7 @@ struct SettingReport {
     double peakDb[2];        // peak of the material normalised to -6 dBFS, at mix 50 and 100 %
 };
 
-SettingReport measure(Host& host, const Setting& setting, const std::vector<float>& material);
+SettingReport measure(const Plugin& plugin, const Setting& setting, const std::vector<float>& material);
 
 // A mono sound file (a stereo one mixed down) at 48 kHz; throws
 // std::runtime_error otherwise.

@@ -62,7 +62,7 @@ void writeCurves(std::ofstream& out, const std::string& label, const Analysis& a
 void run(const std::string& materialPath, const std::string& peers, const std::string& curves,
          const std::string& bundle)
 {
-    Host host(bundle);
+    const Plugin plugin = Plugin::ours(bundle);
     const std::vector<float> material = readMaterial(materialPath);
     std::ofstream curveFile;
     if (!curves.empty()) {
@@ -72,8 +72,8 @@ void run(const std::string& materialPath, const std::string& peers, const std::s
     }
     std::printf("| Setting | Kind | %s | wet gain (dB) | peak at mix 50 / 100 %% (dBFS) |\n", kImpulseHeader);
     std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
-    for (const Setting& s : settings(host)) {
-        const SettingReport r = measure(host, s, material);
+    for (const Setting& s : settings(plugin)) {
+        const SettingReport r = measure(plugin, s, material);
         std::printf("| %s | %s | %s | %s | %s / %s |\n", s.label.c_str(), s.name == "defaults" ? "—" : kindName(kindOf(s.label)),
                     impulseColumns(r.impulse).c_str(), fixed(r.wetGainDb, 1).c_str(), fixed(r.peakDb[0], 1).c_str(),
                     fixed(r.peakDb[1], 1).c_str());
