@@ -1,6 +1,6 @@
-# The factory presets through lilv's state API, and streuwolke-render run as
-# a user would (those cases carry the host label: they run the tool and
-# lv2apply).
+# The factory presets through lilv's state API, and streuwolke-render (and
+# streuwolke-peer's refusals) run as a user would (those cases carry the host
+# label: they run the tools and lv2apply).
 if(NOT STREUWOLKE_BUILD_TOOLS)
   set_property(GLOBAL APPEND PROPERTY STREUWOLKE_TESTS_LEFT_OUT "render (no tools)")
   return()
@@ -15,8 +15,9 @@ target_link_libraries(test_render PRIVATE streuwolke_host PkgConfig::SNDFILE GTe
 target_compile_definitions(test_render PRIVATE
   STREUWOLKE_TEST_BUNDLE="${BUNDLE_DIR}"
   STREUWOLKE_TEST_LV2_PATH="${STREUWOLKE_TEST_LV2_PATH}"
-  STREUWOLKE_RENDER_TOOL="$<TARGET_FILE:streuwolke-render>")
-add_dependencies(test_render plonkbrett-streuwolke streuwolke-render)
+  STREUWOLKE_RENDER_TOOL="$<TARGET_FILE:streuwolke-render>"
+  STREUWOLKE_PEER_TOOL="$<TARGET_FILE:streuwolke-peer>")
+add_dependencies(test_render plonkbrett-streuwolke streuwolke-render streuwolke-peer)
 streuwolke_warnings(test_render)
 streuwolke_exact_float(test_render)
 

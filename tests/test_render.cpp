@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "Lv2Host.h"
+#include "../plugin/Uri.h"
 #include "Harness.h"
 
 namespace {
@@ -378,6 +379,21 @@ TEST_F(Tool, RefusesBadRequestsWithOneLineAndNoOutput)
     EXPECT_NE(run("ln -s in.wav out.wav.partial-$$ && exec " + tool + " in.wav out.wav"), 0);
     EXPECT_FALSE(support::pathExists((dir + "/out.wav").c_str()));
     EXPECT_EQ(support::readFile(dir + "/in.wav"), input);
+}
+
+// streuwolke-peer keeps to the same rule, whatever plug-in it runs: OUT
+// replaces neither its input nor a file of that plug-in's bundle.
+TEST_F(Tool, PeerToolNeverReplacesWhatItReads)
+{
+    ASSERT_EQ(symlink("in.wav", (dir + "/soft.wav").c_str()), 0);
+    ASSERT_EQ(run("mkdir lv2 && cp -r '" STREUWOLKE_TEST_BUNDLE "' lv2/bundle.lv2"), 0);
+    const std::vector<std::string> before = files();
+    const std::string peer = "LV2_PATH='" + dir + "/lv2' " STREUWOLKE_PEER_TOOL " " + kPluginUri + " in.wav ";
+    for (const char* out : {"in.wav", "soft.wav", "lv2/bundle.lv2/manifest.ttl"}) {
+        EXPECT_NE(run(peer + out + " --tail 0"), 0) << out;
+        EXPECT_EQ(err.rfind("streuwolke-peer: will not write ", 0), 0u) << out << ": " << err;
+        EXPECT_EQ(files(), before) << out;
+    }
 }
 
 // An output link is written through and stays a link; so is the standard

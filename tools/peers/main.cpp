@@ -91,7 +91,7 @@ void renderFile(const Options& o)
     const SF_INFO& inInfo = in.info;
 
     const Plugin plugin(o.uri);
-    const std::string& outPath = o.out;
+    const std::string outPath = renderedOutputPath(o.out, o.in, plugin.files());
     Instance instance(plugin, {double(inInfo.samplerate), o.block, o.sets});
     const int outChannels = int(instance.outputs().size());
 
