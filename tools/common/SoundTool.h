@@ -206,6 +206,23 @@ inline void removePartialOnInterrupt()
     std::signal(SIGTERM, removePartialAndExit);
 }
 
+// main() of a tool that writes through openPartialOutput: an interrupt or
+// an error leaves no partial file, and an error ends the run with the one
+// line "TOOL: message" and exit status 1.
+template <class Body>
+int runTool(const char* tool, Body body)
+{
+    removePartialOnInterrupt();
+    try {
+        body();
+        return 0;
+    } catch (const std::exception& e) {
+        removePartial();
+        std::fprintf(stderr, "%s: %s\n", tool, e.what());
+        return 1;
+    }
+}
+
 // A file this run reads, which its output must not replace.
 struct ReadFile {
     std::string path;

@@ -1,14 +1,10 @@
 // streuwolke-peer: runs a mono sound file through another LV2 plug-in (one
 // of the peer reverbs) and keeps its tail, for comparisons with ours.
-#include <cerrno>
+#include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include <sndfile.h>
@@ -136,8 +132,7 @@ void renderFile(const Options& o)
 
 int main(int argc, char** argv)
 {
-    removePartialOnInterrupt();
-    try {
+    return runTool("streuwolke-peer", [&] {
         const Options o = parseArguments(argc, argv);
         if (o.listPorts) {
             const Plugin plugin(o.uri);
@@ -145,10 +140,5 @@ int main(int argc, char** argv)
         } else {
             renderFile(o);
         }
-        return 0;
-    } catch (const std::exception& e) {
-        removePartial();
-        std::fprintf(stderr, "streuwolke-peer: %s\n", e.what());
-        return 1;
-    }
+    });
 }

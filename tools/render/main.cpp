@@ -1,11 +1,8 @@
 // streuwolke-render: runs a sound file through the plug-in and keeps the
 // reverb tail that a frame-by-frame host would cut off at the input's end.
-#include <cerrno>
+#include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
@@ -204,18 +201,12 @@ void renderFile(const Plugin& plugin, const Options& o)
 
 int main(int argc, char** argv)
 {
-    removePartialOnInterrupt();
-    try {
+    return runTool("streuwolke-render", [&] {
         const Options o = parseArguments(argc, argv);
         const Plugin plugin = Plugin::ours(o.bundle);
         if (o.list)
             list(plugin);
         else
             renderFile(plugin, o);
-        return 0;
-    } catch (const std::exception& e) {
-        removePartial();
-        std::fprintf(stderr, "streuwolke-render: %s\n", e.what());
-        return 1;
-    }
+    });
 }
