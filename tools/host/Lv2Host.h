@@ -58,9 +58,9 @@ public:
     // Any installed plug-in: lilv's search path (LV2_PATH, or lilv's
     // default), and Ardour's own bundle folders when that lacks it.
     explicit Plugin(const std::string& uri);
-    // Ours. bundleDir empty: LV2_PATH if set, else (or when LV2_PATH lacks
-    // the plug-in) the bundle beside the executable (build tree or install
-    // prefix), else lilv's default search path.
+    // Ours: from bundleDir alone when given; otherwise LV2_PATH if set, else
+    // (or when LV2_PATH lacks the plug-in) the bundle beside the executable
+    // (build tree or install prefix), else lilv's default search path.
     static Plugin ours(const std::string& bundleDir = "");
     ~Plugin();
     Plugin(const Plugin&) = delete;
@@ -165,8 +165,9 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// Renders mono input through a fresh instance of ours, at most `block`
-// frames a run call, controls in control positions; the result holds left
-// and right interleaved, input length plus tailFrames.
+// Renders mono input through a fresh instance of a plug-in with two
+// outputs (ours), at most `block` frames a run call, without flush-to-zero
+// from the host, controls in control positions; the result holds left and
+// right interleaved, input length plus tailFrames.
 std::vector<float> render(const Plugin& plugin, double rate, const std::vector<float>& controls,
                           const std::vector<float>& input, size_t tailFrames, uint32_t block = 256);
