@@ -58,6 +58,38 @@ TEST(Analysis, DecayTimesOfDecayingNoise)
     EXPECT_NEAR(low.octaveT30[5], 0.5 * 48000.0 / 22050.0, 0.05); // the same samples, played slower
 }
 
+// EDT starts at the first arrival: a quiet undelayed spike (more than 20 dB
+// below the loudest) and the silence after it are no decay.
+TEST(Analysis, EarlyDecayFromTheFirstArrival)
+{
+    std::vector<float> late(size_t(0.3 * kRate), 0.0f);
+    late[0] = 0.03f;
+    const std::vector<float> decay = decaying(1.2, 1.0, 1);
+    late.insert(late.end(), decay.begin(), decay.end());
+    EXPECT_NEAR(analyze({late}, kRate).edt, 1.0, 0.1);
+}
+
+// A file handed over in part (a decay, then a second of quiet noise): the
+// rest's energy makes the decay curve, the undelayed part and the wet gain
+// those of the whole file.
+TEST(Analysis, RemainderCountsAsTheFileEnd)
+{
+    std::vector<std::vector<float>> whole = {decaying(1.0, 0.5, 1), decaying(1.0, 0.5, 2)}, held = whole;
+    Remainder rest;
+    rest.frames = size_t(kRate);
+    for (int c = 0; c < 2; ++c) {
+        std::vector<float> quiet = decaying(1.0, INFINITY, uint32_t(3 + c));
+        for (float& v : quiet)
+            v *= 0.003f;
+        rest.energy[c] = energyOf(quiet);
+        whole[size_t(c)].insert(whole[size_t(c)].end(), quiet.begin(), quiet.end());
+    }
+    const Analysis all = analyze(whole, kRate, 10.0), part = analyze(held, kRate, 10.0, rest);
+    EXPECT_EQ(part.frames, all.frames);
+    for (double Analysis::*m : {&Analysis::t30, &Analysis::edt, &Analysis::undelayedDb, &Analysis::wetGainDb})
+        EXPECT_NEAR(part.*m, all.*m, 1e-6 * std::fabs(all.*m));
+}
+
 TEST(Analysis, ClickTrainIsSparseAndPeriodic)
 {
     const Analysis a = analyze({decaying(1.0, 1.0, 1, 0.010)}, kRate);
@@ -112,7 +144,7 @@ TEST(Analysis, UndelayedPartAndWetGain)
     std::vector<float> half = dry;
     for (float& v : half)
         v *= 0.5f;
-    EXPECT_NEAR(analyze({half, half}, kRate, &dry).wetGainDb, -6.0206, 1e-6);
+    EXPECT_NEAR(analyze({half, half}, kRate, energyOf(dry)).wetGainDb, -6.0206, 1e-6);
     EXPECT_TRUE(std::isnan(analyze({half}, kRate).wetGainDb));
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <vector>
 
 constexpr int kOctaveBands = 7;
@@ -13,7 +14,7 @@ constexpr double kOctaveCentres[kOctaveBands] = {125, 250, 500, 1000, 2000, 4000
 // Times in seconds, levels in dB; NaN where a value cannot be measured.
 struct Analysis {
     double rate = 0;
-    size_t frames = 0;
+    size_t frames = 0;                         // the whole file, the remainder included
     int channels = 0;
     double t20, t30, edt;                      // from the decay curve of the energy summed over the channels
     double octaveT30[kOctaveBands];            // T30 in the octave bands of kOctaveCentres
@@ -27,13 +28,32 @@ struct Analysis {
     double wetGainDb;                          // output (mean over channels) against the dry reference (NaN without one)
 };
 
-// One or two channels of equal length at `rate` Hz, and optionally the dry
-// signal the file was rendered from. Throws std::invalid_argument for no
-// channels, more than two, channels of unequal length or a rate that is not
-// a positive number.
-Analysis analyze(const std::vector<std::vector<float>>& channels, double rate,
-                 const std::vector<float>* dry = nullptr);
+// The frames of a file that a caller keeps out of memory, after those it
+// hands to analyze(): their number and each channel's energy (sum of
+// squares) there. The decay curves, the undelayed part and the wet gain then
+// refer to the whole file; the other measures see the frames handed over.
+struct Remainder {
+    size_t frames = 0;
+    double energy[2] = {0.0, 0.0};
+};
 
-// The Schroeder energy decay curve of the energy summed over `channels`, in
-// dB re its start, one value per frame; -300 dB stands for no energy left.
-std::vector<double> decayCurveDb(const std::vector<std::vector<float>>& channels);
+constexpr double kNoDryEnergy = std::numeric_limits<double>::quiet_NaN();
+
+// One or two channels of equal length at `rate` Hz, and optionally the
+// energy of the dry signal the file was rendered from. Throws
+// std::invalid_argument for no channels, more than two, channels of unequal
+// length or a rate that is not a positive number.
+Analysis analyze(const std::vector<std::vector<float>>& channels, double rate, double dryEnergy = kNoDryEnergy,
+                 const Remainder& rest = {});
+
+// The sum of squares, in double precision.
+double energyOf(const std::vector<float>& x);
+
+// Most of the energy arrived in the first millisecond: the response is
+// mostly the input passed straight through, and its EDT is that spike's fall.
+inline bool undelayedDominates(const Analysis& a) { return a.undelayedDb > -3.0103; }
+
+// The Schroeder energy decay curve of the energy summed over `channels`
+// (and the remainder's, which it reaches last), in dB re its start, one
+// value per frame; -300 dB stands for no energy left.
+std::vector<double> decayCurveDb(const std::vector<std::vector<float>>& channels, const Remainder& rest = {});

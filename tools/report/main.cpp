@@ -40,10 +40,16 @@ std::string fixed(double v, int digits)
 
 std::string milliseconds(double seconds) { return std::isfinite(seconds) ? fixed(1000 * seconds, 0) : "never"; }
 
+// Marks an EDT that is the fall of the undelayed spike.
+const char* const kUndelayedMark = " ‡";
+const char* const kUndelayedNote =
+    "‡ Most of this response is the input passed straight through (the undelayed column), so its EDT is the "
+    "fall of that spike, not of the reverb.\n";
+
 // The columns both tables share, from an impulse response.
 std::string impulseColumns(const Analysis& a)
 {
-    return fixed(a.t30, 2) + " | " + fixed(a.edt, 2) + " | " + milliseconds(a.densityReach09) + " | " +
+    return fixed(a.t30, 2) + " | " + fixed(a.edt, 2) + (undelayedDominates(a) ? kUndelayedMark : "") + " | " + milliseconds(a.densityReach09) + " | " +
            fixed(a.flutter, 2) + " | " + fixed(a.tailCorrelation, 2) + " | " + fixed(a.flatness, 3) + " | " +
            (a.undelayedDb <= -100 ? std::string("none") : fixed(a.undelayedDb, 1));
 }
@@ -72,14 +78,18 @@ void run(const std::string& materialPath, const std::string& peers, const std::s
     }
     std::printf("| Setting | Kind | %s | wet gain (dB) | peak at mix 50 / 100 %% (dBFS) |\n", kImpulseHeader);
     std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
+    bool marked = false;
     for (const Setting& s : settings(host)) {
         const SettingReport r = measure(host, s, material);
+        marked = marked || undelayedDominates(r.impulse);
         std::printf("| %s | %s | %s | %s | %s / %s |\n", s.label.c_str(), s.name == "defaults" ? "—" : kindName(kindOf(s.label)),
                     impulseColumns(r.impulse).c_str(), fixed(r.wetGainDb, 1).c_str(), fixed(r.peakDb[0], 1).c_str(),
                     fixed(r.peakDb[1], 1).c_str());
         if (curveFile)
             writeCurves(curveFile, s.label, r.impulse, r.decayDb);
     }
+    if (marked)
+        std::printf("\n%s", kUndelayedNote);
     if (peers.empty())
         return;
     std::vector<std::string> files;
