@@ -168,17 +168,25 @@ void octaveDecayTimes(const Channels& channels, double rate, Analysis& a)
     for (const auto& h : channels)
         spectra.push_back(forward(h, n));
     FftBuffer band(n);
-    std::vector<double> e(frames);
+    std::vector<double> sum(frames), own(frames);
     for (int b = 0; b < kOctaveBands; ++b) {
-        a.octaveT30[b] = kNaN;
+        a.octaveT30[b] = a.channelOctaveT30[0][b] = a.channelOctaveT30[1][b] = kNaN;
         if (2.0 * kOctaveCentres[b] > 0.5 * rate) // the mask would reach past Nyquist
             continue;
-        std::fill(e.begin(), e.end(), 0.0);
-        for (const Spectrum& s : spectra)
-            addOctaveBandEnergy(s, band, rate, kOctaveCentres[b], e);
-        toDecayCurve(e);
-        a.octaveT30[b] = decayTime(e, rate, -5.0, -35.0);
+        std::fill(sum.begin(), sum.end(), 0.0);
+        for (size_t c = 0; c < spectra.size(); ++c) {
+            std::fill(own.begin(), own.end(), 0.0);
+            addOctaveBandEnergy(spectra[c], band, rate, kOctaveCentres[b], own);
+            for (size_t i = 0; i < frames; ++i)
+                sum[i] += own[i];
+            toDecayCurve(own);
+            a.channelOctaveT30[c][b] = decayTime(own, rate, -5.0, -35.0);
+        }
+        toDecayCurve(sum);
+        a.octaveT30[b] = decayTime(sum, rate, -5.0, -35.0);
     }
+    for (int c = 0; c < 2; ++c)
+        a.bassRatio[c] = a.channelOctaveT30[c][0] / a.channelOctaveT30[c][3];
 }
 
 // Abel and Huang's echo density in the Hann window w centred on frame c:
@@ -356,6 +364,97 @@ void tail(const Channels& channels, const std::vector<double>& edc, double rate,
     }
 }
 
+// The median of x[lo, hi).
+double median(const std::vector<double>& x, size_t lo, size_t hi, std::vector<double>& scratch)
+{
+    scratch.assign(x.begin() + long(lo), x.begin() + long(hi));
+    const auto middle = scratch.begin() + long(scratch.size() / 2);
+    std::nth_element(scratch.begin(), middle, scratch.end());
+    return *middle;
+}
+
+// Narrow peaks of the channel's tail, from max(50 ms, -5 dB) to -45 dB of
+// its own decay curve, the decay undone with its T30: the Welch average of
+// Hann frames (a power of two, 1024..16384, at most a quarter of the tail, so
+// at least seven frames at 50 % overlap keep decaying noise well below 6 dB
+// over its median) against the running median over +-1/6 octave, from
+// 100 Hz (higher where the median would span fewer than 7 bins) to
+// min(16 kHz, 0.45 rate).
+Coloration coloration(const std::vector<float>& h, const std::vector<double>& edc, double t30, double rate)
+{
+    Coloration c;
+    c.worstDb = c.worstHz = kNaN;
+    const size_t begin = std::max(samples(0.050, rate), firstAtOrBelow(edc, -5.0));
+    const size_t end = firstAtOrBelow(edc, -45.0);
+    if (!std::isfinite(t30) || end <= begin || end - begin < 4 * 1024)
+        return c;
+    size_t frame = 1024;
+    while (frame < 16384 && 2 * frame <= (end - begin) / 4)
+        frame *= 2;
+    const double rise = 0.5 * kLn1e6 / t30; // the amplitude's decay rate
+    std::vector<double> w(frame), power(frame / 2 + 1, 0.0), x(frame);
+    for (size_t i = 0; i < frame; ++i)
+        w[i] = 0.5 - 0.5 * std::cos(2.0 * kPi * double(i) / double(frame));
+    for (size_t s = begin; s + frame <= end; s += frame / 2) {
+        for (size_t i = 0; i < frame; ++i)
+            x[i] = w[i] * double(h[s + i]) * std::exp(rise * double(s + i) / rate);
+        const Spectrum bins = forward(x, frame);
+        for (size_t k = 0; k < bins.size(); ++k)
+            power[k] += std::norm(bins[k]);
+    }
+    const double binHz = rate / double(frame), sixth = std::pow(2.0, 1.0 / 6.0);
+    const size_t lo = size_t(std::ceil(std::max(100.0, 7.0 * binHz / (sixth - 1.0 / sixth)) / binHz));
+    const size_t hi = std::min(power.size() - 2, size_t(std::min(16000.0, 0.45 * rate) / binHz));
+    std::vector<double> scratch;
+    double runTop = 0.0;
+    bool inRun = false;
+    for (size_t k = lo; k <= hi; ++k) {
+        const size_t from = size_t(std::floor(double(k) / sixth)), to = size_t(std::ceil(double(k) * sixth)) + 1;
+        const double m = median(power, from, std::min(to, power.size()), scratch);
+        const double above = m > 0 && power[k] > 0 ? 10.0 * std::log10(power[k] / m) : 0.0;
+        if (!(above <= c.worstDb))
+            c.worstDb = above, c.worstHz = double(k) * binHz;
+        if (above > 6.0) {
+            runTop = inRun ? std::max(runTop, above) : above;
+            inRun = true;
+        } else if (inRun) {
+            inRun = false;
+            c.peaks6 += 1;
+            c.peaks10 += runTop > 10.0;
+        }
+    }
+    if (inRun) {
+        c.peaks6 += 1;
+        c.peaks10 += runTop > 10.0;
+    }
+    return c;
+}
+
+// Per channel: T30 from the channel's own decay curve and the coloration of
+// its tail; for stereo, the late balance of left against right (where the
+// summed decay curve lies from -35 to -50 dB, past the T30 range).
+void channelMeasures(const Channels& channels, const std::vector<double>& edc, const Remainder& rest, double rate,
+                     Analysis& a)
+{
+    a.channelT30[1] = a.lateBalanceDb = kNaN;
+    a.coloration[1] = Coloration{0, 0, kNaN, kNaN};
+    for (size_t c = 0; c < channels.size(); ++c) {
+        std::vector<double> own = energy({channels[c]});
+        toDecayCurve(own, rest.energy[c]);
+        a.channelT30[c] = decayTime(own, rate, -5.0, -35.0);
+        a.coloration[c] = coloration(channels[c], own, a.channelT30[c], rate);
+    }
+    if (channels.size() != 2)
+        return;
+    const size_t begin = firstAtOrBelow(edc, -35.0), end = firstAtOrBelow(edc, -50.0);
+    double left = 0.0, right = 0.0;
+    for (size_t i = begin; i < end; ++i) {
+        left += double(channels[0][i]) * double(channels[0][i]);
+        right += double(channels[1][i]) * double(channels[1][i]);
+    }
+    a.lateBalanceDb = end > begin ? dbRatio(left, right) : kNaN;
+}
+
 void checkInput(const std::vector<std::vector<float>>& channels, double rate)
 {
     if (channels.empty() || channels.size() > 2)
@@ -419,5 +518,45 @@ Analysis analyze(const std::vector<std::vector<float>>& channels, double rate, d
     const double decay = std::isfinite(a.t30) ? a.t30 : std::isfinite(a.t20) ? a.t20 : a.edt;
     flutter(e, edc, decay, rate, a);
     tail(channels, edc, rate, a);
+    channelMeasures(channels, edc, rest, rate, a);
     return a;
+}
+
+double pitchWobbleCents(const std::vector<float>& x, double rate, double hz)
+{
+    const size_t edge = samples(0.050, rate), window = std::max<size_t>(2, samples(0.020, rate));
+    const size_t hop = std::max<size_t>(1, samples(0.005, rate));
+    if (x.size() < samples(0.2, rate) || !(hz > 0) || !(hz < 0.5 * rate / std::sqrt(2.0)))
+        return kNaN;
+    // The analytic signal of the band around the tone, zero-padded so the
+    // transform does not wrap.
+    const size_t n = fftSize(2 * x.size());
+    Spectrum z = forward(x, n);
+    z.resize(n, 0.0);
+    for (size_t k = 0; k < n; ++k) {
+        const double f = double(k) * rate / double(n);
+        const bool inBand = k <= n / 2 && f >= hz / std::sqrt(2.0) && f <= hz * std::sqrt(2.0);
+        z[k] = inBand ? 2.0 * z[k] : 0.0;
+    }
+    fftw_plan plan = fftw_plan_dft_1d(int(n), reinterpret_cast<fftw_complex*>(z.data()),
+                                      reinterpret_cast<fftw_complex*>(z.data()), FFTW_BACKWARD, FFTW_ESTIMATE);
+    fftw_execute(plan);
+    fftw_destroy_plan(plan);
+    // Each window's power-weighted phase advance per sample: the argument
+    // of the sum of z[i] conj(z[i-1]).
+    std::vector<double> cents;
+    for (size_t start = edge + 1; start + window + edge <= x.size(); start += hop) {
+        std::complex<double> sum = 0.0;
+        for (size_t i = start; i < start + window; ++i)
+            sum += z[i] * std::conj(z[i - 1]);
+        if (std::abs(sum) > 0)
+            cents.push_back(1200.0 * std::log2(std::arg(sum) * rate / (2.0 * kPi) / hz));
+    }
+    if (cents.size() < 2)
+        return kNaN;
+    const double mean = std::accumulate(cents.begin(), cents.end(), 0.0) / double(cents.size());
+    double squares = 0.0;
+    for (double c : cents)
+        squares += (c - mean) * (c - mean);
+    return std::sqrt(squares / double(cents.size()));
 }

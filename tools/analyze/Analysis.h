@@ -11,6 +11,14 @@
 constexpr int kOctaveBands = 7;
 constexpr double kOctaveCentres[kOctaveBands] = {125, 250, 500, 1000, 2000, 4000, 8000};
 
+// Narrow peaks of a channel's tail spectrum (the decay undone) above its
+// running median over +-1/6 octave: runs of bins more than 6 dB above it,
+// each counted once at its highest bin.
+struct Coloration {
+    int peaks6 = 0, peaks10 = 0;  // peaks more than 6 and more than 10 dB above the median
+    double worstDb, worstHz;      // the highest peak (NaN without a tail)
+};
+
 // Times in seconds, levels in dB; NaN where a value cannot be measured.
 struct Analysis {
     double rate = 0;
@@ -18,6 +26,14 @@ struct Analysis {
     int channels = 0;
     double t20, t30, edt;                      // from the decay curve of the energy summed over the channels
     double octaveT30[kOctaveBands];            // T30 in the octave bands of kOctaveCentres
+    // Per channel (the second NaN for mono): T30 from the channel's own
+    // decay curve, the octave bands' T30, and the bass ratio, T30 at 125 Hz
+    // over T30 at 1 kHz.
+    double channelT30[2];
+    double channelOctaveT30[2][kOctaveBands];
+    double bassRatio[2];
+    double lateBalanceDb;                      // left over right energy where the summed decay curve is at -35..-50 dB
+    Coloration coloration[2];                  // per channel
     std::vector<double> densityTime, density;  // echo density (Gaussian noise: 1), a value every 5 ms
     double densityReach09;                     // first time the density reaches 0.9
     double flutter, flutterLagMs;              // strongest periodicity of the decay-compensated envelope, and its lag
@@ -45,6 +61,13 @@ constexpr double kNoDryEnergy = std::numeric_limits<double>::quiet_NaN();
 // length or a rate that is not a positive number.
 Analysis analyze(const std::vector<std::vector<float>>& channels, double rate, double dryEnergy = kNoDryEnergy,
                  const Remainder& rest = {});
+
+// The pitch wobble of a sustained sine of `hz` in a channel: the standard
+// deviation, in cents, of its instantaneous frequency (the phase advance of
+// the analytic signal, band-limited to half an octave either side, averaged
+// over 20 ms windows every 5 ms, weighted by the signal's power). The first
+// and last 50 ms are left out. NaN for a signal shorter than 0.2 s.
+double pitchWobbleCents(const std::vector<float>& x, double rate, double hz);
 
 // The sum of squares, in double precision.
 double energyOf(const std::vector<float>& x);

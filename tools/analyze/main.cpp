@@ -27,18 +27,22 @@ using namespace soundtool;
 namespace {
 
 const char* const kUsage =
-    "usage: streuwolke-analyze IN.wav [--json] [--plot OUT.png] [--dry DRY.wav]\n"
+    "usage: streuwolke-analyze IN.wav [--json] [--plot OUT.png] [--dry DRY.wav] [--tone HZ]\n"
     "\n"
     "Measures a mono or stereo impulse response or render: T20, T30 and EDT (also T30\n"
     "in the octave bands 125 Hz..8 kHz), echo density over time, flutter (periodicity\n"
     "of the decay-compensated envelope), the tail's spectral flatness, left/right\n"
-    "correlation and mono loss, the energy in the first millisecond and the wet gain.\n"
+    "correlation and mono loss, the energy in the first millisecond and the wet gain;\n"
+    "per channel T30, the bass ratio (T30 at 125 Hz over 1 kHz) and the narrow peaks\n"
+    "of the tail spectrum over its +-1/6-octave median, and the late left/right balance.\n"
     "  --json     print one JSON object instead of the table (null where a value\n"
     "             cannot be measured)\n"
     "  --plot     draw the decay curves, the echo density and the octave-band T30\n"
     "             into a PNG (needs gnuplot)\n"
     "  --dry      the file the input was rendered from (mixed down to mono if it has\n"
     "             more channels), the reference for the wet gain\n"
+    "  --tone     the input was a sustained sine of HZ: also the pitch wobble of each\n"
+    "             channel (standard deviation of its instantaneous frequency, in cents)\n"
     "\n"
     "Files of any length are read in pieces. Of a file longer than 3000000 frames\n"
     "(62.5 s at 48 kHz) the decay curves, the undelayed part and the wet gain cover\n"
@@ -51,6 +55,7 @@ constexpr size_t kHeldFrames = 3000000;
 
 struct Options {
     std::string in, plot, dry;
+    double tone = 0;
     bool json = false;
 };
 
@@ -65,6 +70,11 @@ Options parseArguments(int argc, char** argv)
             o.plot = args.value();
         else if (args.is("--dry"))
             o.dry = args.value();
+        else if (args.is("--tone")) {
+            o.tone = parseNumber(args.value(), "--tone");
+            if (!(o.tone > 0))
+                throw std::runtime_error("--tone wants a frequency above 0 Hz");
+        }
         else
             args.unknown();
     }
@@ -197,7 +207,17 @@ std::string jsonArray(const double* v, size_t n)
     return out + "]";
 }
 
-void printJson(const std::string& path, const Analysis& a)
+// The channels' values of one measure.
+template <typename Value>
+std::vector<double> perChannel(const Analysis& a, Value value)
+{
+    std::vector<double> v;
+    for (int c = 0; c < a.channels; ++c)
+        v.push_back(value(c));
+    return v;
+}
+
+void printJson(const std::string& path, const Analysis& a, const std::vector<double>& wobble)
 {
     std::string out = "{\"file\":" + jsonString(path);
     auto field = [&out](const char* name, const std::string& value) { out += ",\"" + std::string(name) + "\":" + value; };
@@ -219,6 +239,19 @@ void printJson(const std::string& path, const Analysis& a)
     field("monoLossDb", number(a.monoLossDb));
     field("undelayedDb", number(a.undelayedDb));
     field("wetGainDb", number(a.wetGainDb));
+    const auto channels = [&](auto value) {
+        const std::vector<double> v = perChannel(a, value);
+        return jsonArray(v.data(), v.size());
+    };
+    field("channelT30", channels([&](int c) { return a.channelT30[c]; }));
+    field("bassRatio", channels([&](int c) { return a.bassRatio[c]; }));
+    field("lateBalanceDb", number(a.lateBalanceDb));
+    field("tailPeaksOver6Db", channels([&](int c) { return double(a.coloration[c].peaks6); }));
+    field("tailPeaksOver10Db", channels([&](int c) { return double(a.coloration[c].peaks10); }));
+    field("worstTailPeakDb", channels([&](int c) { return a.coloration[c].worstDb; }));
+    field("worstTailPeakHz", channels([&](int c) { return a.coloration[c].worstHz; }));
+    if (!wobble.empty())
+        field("pitchWobbleCents", jsonArray(wobble.data(), wobble.size()));
     std::printf("%s}\n", out.c_str());
 }
 
@@ -228,7 +261,7 @@ std::string shown(double v, const char* format, const char* unit = "")
     return std::isfinite(v) ? number(v, format) + unit : "-";
 }
 
-void printTable(const std::string& path, const Analysis& a)
+void printTable(const std::string& path, const Analysis& a, const std::vector<double>& wobble)
 {
     std::printf("%-18s %s: %d channel%s, %g Hz, %.3f s\n", "file", path.c_str(), a.channels,
                 a.channels == 1 ? "" : "s", a.rate, double(a.frames) / a.rate);
@@ -250,6 +283,24 @@ void printTable(const std::string& path, const Analysis& a)
     std::printf("%-18s %s\n", "mono loss", shown(a.monoLossDb, "%.2f", " dB").c_str());
     std::printf("%-18s %s\n", "undelayed", shown(a.undelayedDb, "%.1f", " dB").c_str());
     std::printf("%-18s %s\n", "wet gain", shown(a.wetGainDb, "%.2f", " dB").c_str());
+    const auto row = [&](const char* name, auto value) {
+        std::printf("%-18s", name);
+        for (int c = 0; c < a.channels; ++c)
+            std::printf(" %s%s", c ? "/ " : "", value(c).c_str());
+        std::printf("\n");
+    };
+    std::printf("per channel%s\n", a.channels == 2 ? " (left / right)" : "");
+    row("  T30", [&](int c) { return shown(a.channelT30[c], "%.3f", " s"); });
+    row("  bass ratio", [&](int c) { return shown(a.bassRatio[c], "%.2f"); });
+    row("  tail peaks", [&](int c) {
+        const Coloration& k = a.coloration[c];
+        return std::to_string(k.peaks6) + " over 6 dB, " + std::to_string(k.peaks10) + " over 10 dB, worst " +
+               shown(k.worstDb, "%.1f", " dB") + " at " + shown(k.worstHz, "%.0f", " Hz");
+    });
+    if (!wobble.empty())
+        row("  pitch wobble", [&](int c) { return shown(wobble[size_t(c)], "%.1f", " cents"); });
+    if (a.channels == 2)
+        std::printf("%-18s %s\n", "late balance", shown(a.lateBalanceDb, "%+.1f", " dB (left over right)").c_str());
 }
 
 // A gnuplot string literal: single quotes, a quote written twice.
@@ -377,12 +428,16 @@ void run(const Options& o)
                                      number(s.rate) + " Hz");
     }
     const Analysis a = analyze(s.channels, s.rate, dryEnergy, s.rest);
+    std::vector<double> wobble;
+    if (o.tone > 0)
+        for (const auto& c : s.channels)
+            wobble.push_back(pitchWobbleCents(c, s.rate, o.tone));
     if (!o.plot.empty())
         runGnuplot(plotScript(o, s, a), o.plot);
     if (o.json)
-        printJson(o.in, a);
+        printJson(o.in, a, wobble);
     else
-        printTable(o.in, a);
+        printTable(o.in, a, wobble);
 }
 
 } // namespace
