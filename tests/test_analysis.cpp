@@ -48,8 +48,11 @@ TEST(Analysis, DecayTimesOfDecayingNoise)
         EXPECT_NEAR(a.t30, t60, 0.03 * t60);
         EXPECT_NEAR(a.t20, t60, 0.05 * t60);
         EXPECT_NEAR(a.edt, t60, 0.10 * t60);
-        for (int b = 0; b < kOctaveBands; ++b)
+        for (int b = 0; b < kOctaveBands; ++b) {
             EXPECT_NEAR(a.octaveT30[b], t60, 0.10 * t60) << kOctaveCentres[b] << " Hz";
+            // White: an octave's power grows with its width.
+            EXPECT_NEAR(a.octaveLevelDb[b], 10 * std::log10(kOctaveCentres[b] / 1000), 1.0) << kOctaveCentres[b];
+        }
         EXPECT_LT(a.flutter, 0.3); // nothing periodic in noise
     }
     // The 8 kHz band reaches past Nyquist at 22.05 kHz.
@@ -144,6 +147,9 @@ TEST(Analysis, PitchWobbleOfASustainedSine)
     }
     EXPECT_LT(pitchWobbleCents(steady, kRate, 1000.0), 0.05);
     EXPECT_NEAR(pitchWobbleCents(vibrato, kRate, 1000.0), 10.0 / std::sqrt(2.0), 0.2);
+    const std::vector<double> track = pitchTrackCents(vibrato, kRate, 1000.0);
+    EXPECT_NEAR(*std::max_element(track.begin(), track.end()), 10.0, 0.3);
+    EXPECT_NEAR(*std::min_element(track.begin(), track.end()), -10.0, 0.3);
     EXPECT_TRUE(std::isnan(pitchWobbleCents(std::vector<float>(100), kRate, 1000.0)));
 }
 

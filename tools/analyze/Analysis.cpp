@@ -169,8 +169,9 @@ void octaveDecayTimes(const Channels& channels, double rate, Analysis& a)
         spectra.push_back(forward(h, n));
     FftBuffer band(n);
     std::vector<double> sum(frames), own(frames);
+    double level[kOctaveBands];
     for (int b = 0; b < kOctaveBands; ++b) {
-        a.octaveT30[b] = a.channelOctaveT30[0][b] = a.channelOctaveT30[1][b] = kNaN;
+        a.octaveT30[b] = a.channelOctaveT30[0][b] = a.channelOctaveT30[1][b] = level[b] = kNaN;
         if (2.0 * kOctaveCentres[b] > 0.5 * rate) // the mask would reach past Nyquist
             continue;
         std::fill(sum.begin(), sum.end(), 0.0);
@@ -182,9 +183,12 @@ void octaveDecayTimes(const Channels& channels, double rate, Analysis& a)
             toDecayCurve(own);
             a.channelOctaveT30[c][b] = decayTime(own, rate, -5.0, -35.0);
         }
+        level[b] = std::accumulate(sum.begin(), sum.end(), 0.0);
         toDecayCurve(sum);
         a.octaveT30[b] = decayTime(sum, rate, -5.0, -35.0);
     }
+    for (int b = 0; b < kOctaveBands; ++b)
+        a.octaveLevelDb[b] = std::isnan(level[b]) ? kNaN : dbRatio(level[b], level[3]);
     for (int c = 0; c < 2; ++c)
         a.bassRatio[c] = a.channelOctaveT30[c][0] / a.channelOctaveT30[c][3];
 }
@@ -522,12 +526,13 @@ Analysis analyze(const std::vector<std::vector<float>>& channels, double rate, d
     return a;
 }
 
-double pitchWobbleCents(const std::vector<float>& x, double rate, double hz)
+std::vector<double> pitchTrackCents(const std::vector<float>& x, double rate, double hz)
 {
     const size_t edge = samples(0.050, rate), window = std::max<size_t>(2, samples(0.020, rate));
-    const size_t hop = std::max<size_t>(1, samples(0.005, rate));
+    const size_t hop = std::max<size_t>(1, samples(kPitchHopSeconds, rate));
+    std::vector<double> cents;
     if (x.size() < samples(0.2, rate) || !(hz > 0) || !(hz < 0.5 * rate / std::sqrt(2.0)))
-        return kNaN;
+        return cents;
     // The analytic signal of the band around the tone, zero-padded so the
     // transform does not wrap.
     const size_t n = fftSize(2 * x.size());
@@ -544,14 +549,18 @@ double pitchWobbleCents(const std::vector<float>& x, double rate, double hz)
     fftw_destroy_plan(plan);
     // Each window's power-weighted phase advance per sample: the argument
     // of the sum of z[i] conj(z[i-1]).
-    std::vector<double> cents;
     for (size_t start = edge + 1; start + window + edge <= x.size(); start += hop) {
         std::complex<double> sum = 0.0;
         for (size_t i = start; i < start + window; ++i)
             sum += z[i] * std::conj(z[i - 1]);
-        if (std::abs(sum) > 0)
-            cents.push_back(1200.0 * std::log2(std::arg(sum) * rate / (2.0 * kPi) / hz));
+        cents.push_back(std::abs(sum) > 0 ? 1200.0 * std::log2(std::arg(sum) * rate / (2.0 * kPi) / hz) : 0.0);
     }
+    return cents;
+}
+
+double pitchWobbleCents(const std::vector<float>& x, double rate, double hz)
+{
+    const std::vector<double> cents = pitchTrackCents(x, rate, hz);
     if (cents.size() < 2)
         return kNaN;
     const double mean = std::accumulate(cents.begin(), cents.end(), 0.0) / double(cents.size());

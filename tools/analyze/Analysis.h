@@ -26,6 +26,7 @@ struct Analysis {
     int channels = 0;
     double t20, t30, edt;                      // from the decay curve of the energy summed over the channels
     double octaveT30[kOctaveBands];            // T30 in the octave bands of kOctaveCentres
+    double octaveLevelDb[kOctaveBands];        // each band's energy (summed channels) re the 1 kHz band's
     // Per channel (the second NaN for mono): T30 from the channel's own
     // decay curve, the octave bands' T30, and the bass ratio, T30 at 125 Hz
     // over T30 at 1 kHz.
@@ -62,11 +63,14 @@ constexpr double kNoDryEnergy = std::numeric_limits<double>::quiet_NaN();
 Analysis analyze(const std::vector<std::vector<float>>& channels, double rate, double dryEnergy = kNoDryEnergy,
                  const Remainder& rest = {});
 
-// The pitch wobble of a sustained sine of `hz` in a channel: the standard
-// deviation, in cents, of its instantaneous frequency (the phase advance of
-// the analytic signal, band-limited to half an octave either side, averaged
-// over 20 ms windows every 5 ms, weighted by the signal's power). The first
-// and last 50 ms are left out. NaN for a signal shorter than 0.2 s.
+// The pitch of a sustained sine of `hz` in a channel, in cents re `hz`, a
+// value every 5 ms: its instantaneous frequency (the phase advance of the
+// analytic signal, band-limited to half an octave either side, averaged over
+// 20 ms windows, weighted by the signal's power). The first and last 50 ms
+// are left out; empty for a signal shorter than 0.2 s.
+constexpr double kPitchHopSeconds = 0.005;
+std::vector<double> pitchTrackCents(const std::vector<float>& x, double rate, double hz);
+// Its pitch wobble: the standard deviation of that track (NaN if empty).
 double pitchWobbleCents(const std::vector<float>& x, double rate, double hz);
 
 // The sum of squares, in double precision.
