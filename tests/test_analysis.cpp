@@ -69,7 +69,9 @@ TEST(Analysis, EarlyDecayFromTheFirstArrival)
     late[0] = 0.03f;
     const std::vector<float> decay = decaying(1.2, 1.0, 1);
     late.insert(late.end(), decay.begin(), decay.end());
-    EXPECT_NEAR(analyze({late}, kRate).edt, 1.0, 0.1);
+    const Analysis a = analyze({late}, kRate);
+    EXPECT_NEAR(a.edt, 1.0, 0.1);
+    EXPECT_NEAR(a.firstArrival, 0.3, 0.001);
 }
 
 // A file handed over in part (a decay, then a second of quiet noise): the
@@ -333,7 +335,7 @@ TEST(Tool, JsonPlotAndErrors)
     EXPECT_TRUE(json.value()) << "not JSON at " << json.i;
     json.space();
     EXPECT_EQ(json.i, out.size()) << "more than one value";
-    for (const char* field : {"rate", "frames", "channels", "t20", "t30", "edt", "octaveT30", "densityTime",
+    for (const char* field : {"rate", "frames", "channels", "t20", "t30", "edt", "firstArrival", "octaveT30", "densityTime",
                               "density", "densityReach09", "flutter", "flutterLagMs", "flatness",
                               "tailCorrelation", "monoLossDb", "undelayedDb", "wetGainDb", "channelT30", "bassRatio",
                               "lateBalanceDb", "tailPeaksOver6Db", "tailPeaksOver10Db", "worstTailPeakDb",

@@ -510,6 +510,7 @@ Analysis analyze(const std::vector<std::vector<float>>& channels, double rate, d
     const double loudest = *std::max_element(edc.begin(), edc.end());
     const size_t onset = size_t(std::find_if(edc.begin(), edc.end(), [&](double v) { return v >= 0.01 * loudest; }) -
                                 edc.begin());
+    a.firstArrival = double(onset) / rate;
     const std::vector<double> e = edc;
     toDecayCurve(edc, restEnergy);
 

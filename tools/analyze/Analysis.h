@@ -25,6 +25,7 @@ struct Analysis {
     size_t frames = 0;                         // the whole file, the remainder included
     int channels = 0;
     double t20, t30, edt;                      // from the decay curve of the energy summed over the channels
+    double firstArrival;                       // the onset EDT starts at: the first moment within 20 dB of the loudest
     double octaveT30[kOctaveBands];            // T30 in the octave bands of kOctaveCentres
     double octaveLevelDb[kOctaveBands];        // each band's energy (summed channels) re the 1 kHz band's
     // Per channel (the second NaN for mono): T30 from the channel's own

@@ -227,6 +227,7 @@ void printJson(const std::string& path, const Analysis& a, const std::vector<dou
     field("t20", number(a.t20));
     field("t30", number(a.t30));
     field("edt", number(a.edt));
+    field("firstArrival", number(a.firstArrival));
     field("octaveCentres", jsonArray(kOctaveCentres, kOctaveBands));
     field("octaveT30", jsonArray(a.octaveT30, kOctaveBands));
     field("densityTime", jsonArray(a.densityTime.data(), a.densityTime.size()));
@@ -267,6 +268,7 @@ void printTable(const std::string& path, const Analysis& a, const std::vector<do
                 a.channels == 1 ? "" : "s", a.rate, double(a.frames) / a.rate);
     std::printf("%-18s %s\n", "T20", shown(a.t20, "%.3f", " s").c_str());
     std::printf("%-18s %s\n", "T30", shown(a.t30, "%.3f", " s").c_str());
+    std::printf("%-18s %s\n", "first arrival", shown(a.firstArrival * 1000, "%.1f", " ms").c_str());
     std::printf("%-18s %s%s\n", "EDT", shown(a.edt, "%.3f", " s").c_str(),
                 undelayedDominates(a) ? " (the fall of the undelayed spike, which holds most of the energy)" : "");
     std::printf("%-18s", "octave band (Hz)");
