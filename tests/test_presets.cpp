@@ -33,7 +33,7 @@ protected:
         const std::vector<float> input = readMaterial(material);
         std::system(("rm -rf '" + std::string(folder) + "'").c_str());
         for (const Setting& s : settings(host))
-            all.push_back({s, measure(host, s, input)});
+            all.push_back({s, measure(host, hostRenderer(host), s, input)});
     }
     static std::vector<Measured> all;
 };
