@@ -383,7 +383,7 @@ double median(const std::vector<double>& x, size_t lo, size_t hi, std::vector<do
 // at least seven frames at 50 % overlap keep decaying noise well below 6 dB
 // over its median) against the running median over +-1/6 octave, from
 // 100 Hz (higher where the median would span fewer than 7 bins) to
-// min(16 kHz, 0.45 rate).
+// min(16 kHz, 0.45 rate), where the median is within 40 dB of its highest.
 Coloration coloration(const std::vector<float>& h, const std::vector<double>& edc, double t30, double rate)
 {
     Coloration c;
@@ -409,14 +409,22 @@ Coloration coloration(const std::vector<float>& h, const std::vector<double>& ed
     const double binHz = rate / double(frame), sixth = std::pow(2.0, 1.0 / 6.0);
     const size_t lo = size_t(std::ceil(std::max(100.0, 7.0 * binHz / (sixth - 1.0 / sixth)) / binHz));
     const size_t hi = std::min(power.size() - 2, size_t(std::min(16000.0, 0.45 * rate) / binHz));
-    std::vector<double> scratch;
+    // The running median first: bins whose median lies more than 40 dB
+    // under the highest one are far below the audible tail, left out.
+    std::vector<double> scratch, medians(hi + 1, 0.0);
+    double loudest = 0.0;
+    for (size_t k = lo; k <= hi; ++k) {
+        const size_t from = size_t(std::floor(double(k) / sixth)), to = size_t(std::ceil(double(k) * sixth)) + 1;
+        medians[k] = median(power, from, std::min(to, power.size()), scratch);
+        loudest = std::max(loudest, medians[k]);
+    }
     double runTop = 0.0;
     bool inRun = false;
     for (size_t k = lo; k <= hi; ++k) {
-        const size_t from = size_t(std::floor(double(k) / sixth)), to = size_t(std::ceil(double(k) * sixth)) + 1;
-        const double m = median(power, from, std::min(to, power.size()), scratch);
-        const double above = m > 0 && power[k] > 0 ? 10.0 * std::log10(power[k] / m) : 0.0;
-        if (!(above <= c.worstDb))
+        const double m = medians[k];
+        const bool audible = m > 1e-4 * loudest && power[k] > 0;
+        const double above = audible ? 10.0 * std::log10(power[k] / m) : 0.0;
+        if (audible && !(above <= c.worstDb))
             c.worstDb = above, c.worstHz = double(k) * binHz;
         if (above > 6.0) {
             runTop = inRun ? std::max(runTop, above) : above;
