@@ -33,7 +33,9 @@ const char* const kUsage =
     "the wobble of a sustained 1 kHz tone, T30's shift when a distance moves 2 %, density,\n"
     "flutter, tail correlation, undelayed part, and with --material the wet gain and peaks).\n"
     "--search NAME (a preset or \"defaults\") starts from its controls and searches for a\n"
-    "setting that meets the targets of a reverb (a room where the name says so) near its T30.\n";
+    "setting that meets the targets of a reverb (a room where the name says so) near its T30\n"
+    "(--undelayed-first: the undelayed part before all other targets). --set SYMBOL=VALUE\n"
+    "changes a control of every setting first; --grid NAME tries a grid of distances.\n";
 
 constexpr float kRate = 48000.0f;
 
@@ -130,6 +132,10 @@ void printRow(const std::string& label, const SettingReport& f)
 // How far a setting is from the targets (0: all met with a margin), for a
 // reverb or room whose T30 should stay near `goal` seconds. Without the
 // tone and the distance moves (NaN) those terms are left out.
+// --undelayed-first: a setting with more than -10 dB of undelayed sound
+// loses to any that has less.
+bool g_undelayedFirst = false;
+
 double cost(const Analysis& a, double wobbleCents, double distanceShift, Kind kind, double goal)
 {
     int misses = 0;
@@ -151,7 +157,7 @@ double cost(const Analysis& a, double wobbleCents, double distanceShift, Kind ki
     if (std::isfinite(wobbleCents))
         c += over(wobbleCents, 7.0, 8.0, 1.0);
     c += over(a.densityReach09, room ? 0.14 : 0.28, room ? 0.15 : 0.30, 0.03);
-    c += over(a.undelayedDb, -10.5, -10.0, 2.0);
+    c += over(a.undelayedDb, -10.5, -10.0, 2.0) * (g_undelayedFirst ? 100.0 : 1.0);
     c += over(a.flutter, 0.42, 0.45, 0.05);
     c += over(std::fabs(a.tailCorrelation), 0.15, 0.2, 0.05);
     c += over(std::fabs(a.t30 / goal - 1.0), 0.05, 0.1, 0.05);
@@ -236,6 +242,29 @@ void search(Tuner& t, const Setting& start, int evaluations, unsigned seed)
     }
 }
 
+// The distances over a grid (each with its decay scaled so its T30 is the
+// start's), impulse measures only.
+void grid(Tuner& t, const Setting& start)
+{
+    std::vector<float> c = start.controls;
+    const double goal = t.impulse(c).t30;
+    t.irSeconds = std::max(3.0, 3.0 * goal);
+    printHeader();
+    for (const float low : {0.7f, 1.0f, 1.3f, 1.7f, 2.2f, 3.0f, 4.0f})
+        for (const float high : {6.0f, 8.0f, 10.0f, 12.0f, 14.0f, 17.0f, 21.0f, 26.0f}) {
+            c[t.position("min_distance")] = low;
+            c[t.position("max_distance")] = high;
+            const double t30 = t.impulse(c).t30;
+            c[t.position("decay")] = float(std::round(c[t.position("decay")] * goal / t30));
+            SettingReport r;
+            r.impulse = t.impulse(c);
+            r.wobbleCents[0] = r.wobbleCents[1] = r.distanceShift = r.wetGainDb = r.peakDb[0] = r.peakDb[1] = NAN;
+            printRow(start.label + " " + std::to_string(low).substr(0, 4) + "-" + std::to_string(high).substr(0, 4) +
+                         " m, decay " + std::to_string(int(c[t.position("decay")])),
+                     r);
+        }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -244,6 +273,7 @@ int main(int argc, char** argv)
         std::string material, bundle, name;
         std::vector<std::pair<std::string, float>> sets;
         int evaluations = 200;
+        bool gridOnly = false;
         unsigned seed = 1;
         Arguments args(argc, argv, kUsage);
         while (args.next()) {
@@ -253,6 +283,10 @@ int main(int argc, char** argv)
                 bundle = args.value();
             else if (args.is("--search"))
                 name = args.value();
+            else if (args.is("--undelayed-first"))
+                g_undelayedFirst = true;
+            else if (args.is("--grid"))
+                name = args.value(), gridOnly = true;
             else if (args.is("--evaluations"))
                 evaluations = int(parseNumber(args.value(), "--evaluations"));
             else if (args.is("--set")) {
@@ -276,7 +310,9 @@ int main(int argc, char** argv)
                 s.controls[tuner.position(symbol.c_str())] = value;
             }
             if (!name.empty()) {
-                if (s.name == name || s.label == name)
+                if ((s.name == name || s.label == name) && gridOnly)
+                    grid(tuner, s);
+                else if (s.name == name || s.label == name)
                     search(tuner, s, evaluations, seed);
                 continue;
             }
