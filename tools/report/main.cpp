@@ -258,23 +258,32 @@ std::vector<double> clickBand(const std::vector<float>& x, double rate)
     return y;
 }
 
+std::string value(float v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", double(v));
+    return text;
+}
+
 void printBends(Host& host, const Setting& defaults)
 {
     std::printf("<!-- section bends -->\n");
-    std::printf("| Change at the defaults, a sustained 1 kHz tone at mix 100 %% | pitch bend (cents, largest) | "
-                "bent for (s) | click (dB re the tone's peak) |\n|---|---|---|---|\n");
+    std::printf("| Change at the defaults, a sustained 1 kHz tone at mix 100 %% | largest pitch bend (cents) | "
+                "bent for (ms) | click (dB re the tone's peak) |\n|---|---|---|---|\n");
     struct Change {
-        const char* label;
+        const char* name;
         const char* symbol;
         float value;
+        const char* unit;
     };
-    const Change changes[] = {{"Min distance 1 → 2 m", "min_distance", 2.0f},
-                              {"Max distance 17 → 18 m", "max_distance", 18.0f},
-                              {"Max distance 17 → 60 m", "max_distance", 60.0f},
-                              {"Max distance 17 → 4 m", "max_distance", 4.0f},
-                              {"Spread 28 → 60 %", "spread", 60.0f},
-                              {"Lines 8 → 4", "lines", 4.0f},
-                              {"Parallel off → on", "parallel", 1.0f}};
+    const auto at = [&](const char* symbol) { return defaults.controls[position(host, symbol)]; };
+    const Change changes[] = {{"Min distance", "min_distance", at("min_distance") + 1.0f, " m"},
+                              {"Max distance", "max_distance", at("max_distance") + 1.0f, " m"},
+                              {"Max distance", "max_distance", 60.0f, " m"},
+                              {"Max distance", "max_distance", 4.0f, " m"},
+                              {"Spread", "spread", 30.0f, " %"},
+                              {"Lines", "lines", 4.0f, ""},
+                              {"Parallel", "parallel", 1.0f, ""}};
     std::vector<float> controls = defaults.controls;
     controls[position(host, "mix")] = 100.0f;
     const size_t settle = size_t(3 * kRate), after = size_t(6 * kRate);
@@ -293,15 +302,17 @@ void printBends(Host& host, const Setting& defaults)
         double bend = 0, bentFor = 0, click = -300, steady = 0;
         for (const auto& ch : out) {
             const std::vector<double> track = pitchTrackCents(ch, kRate, kToneHz);
-            // The wobble before the change is what counts as straight.
-            double before = 0;
+            // Bent: more than four times the track's spread before the change.
             const size_t changeAt = size_t(3.0 / kPitchHopSeconds);
-            for (size_t i = changeAt / 2; i < changeAt && i < track.size(); ++i)
-                before = std::max(before, std::fabs(track[i]));
+            double sum = 0, squares = 0;
+            for (size_t i = changeAt / 2; i < changeAt; ++i)
+                sum += track[i], squares += track[i] * track[i];
+            const double n = double(changeAt - changeAt / 2), mean = sum / n;
+            const double limit = 4.0 * std::sqrt(std::max(0.0, squares / n - mean * mean));
             size_t last = changeAt;
             for (size_t i = changeAt; i < track.size(); ++i) {
-                bend = std::max(bend, std::fabs(track[i]));
-                if (std::fabs(track[i]) > 2 * before + 5)
+                bend = std::max(bend, std::fabs(track[i] - mean));
+                if (std::fabs(track[i] - mean) > limit)
                     last = i;
             }
             bentFor = std::max(bentFor, double(last - changeAt) * kPitchHopSeconds);
@@ -311,8 +322,12 @@ void printBends(Host& host, const Setting& defaults)
             for (size_t i = settle - size_t(kRate); i < settle; ++i)
                 steady = std::max(steady, double(std::fabs(ch[i])));
         }
-        std::printf("| %s | %s | %s | %s |\n", change.label, fixed(bend, 0).c_str(), fixed(bentFor, 1).c_str(),
-                    fixed(click - 20 * std::log10(steady), 0).c_str());
+        const std::string from = change.symbol == std::string("parallel") ? (at("parallel") != 0 ? "on" : "off")
+                                                                          : value(at(change.symbol)) + change.unit;
+        const std::string to = change.symbol == std::string("parallel") ? (change.value != 0 ? "on" : "off")
+                                                                        : value(change.value) + change.unit;
+        std::printf("| %s %s → %s | %s | %s | %s |\n", change.name, from.c_str(), to.c_str(), fixed(bend, 0).c_str(),
+                    fixed(1000 * bentFor, 0).c_str(), fixed(click - 20 * std::log10(steady), 0).c_str());
     }
 }
 
