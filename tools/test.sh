@@ -82,6 +82,11 @@ stage() {
     summaries+=("$name: $line ($((SECONDS - t0)) s)")
 }
 
+# A mount namespace of its own for a command, in a user namespace when this
+# is not root.
+private_ns=(unshare -m)
+((EUID == 0)) || private_ns=(unshare -U -r -m)
+
 # The packager's build needs a compiler, CMake, pkg-config and lv2-dev, and
 # nothing else. It runs in a mount namespace of its own in which the headers,
 # CMake packages and static libraries of the test, benchmark and tool
@@ -182,12 +187,11 @@ packager_inner() {
 
 # packager_stage NAME BUILD_DIR
 packager_stage() {
-    local name="$1" dir="$2" t0=$SECONDS ns=(unshare -m) scratch rc
+    local name="$1" dir="$2" t0=$SECONDS scratch rc
     echo "=== $name: configure, build and install in $dir with -DBUILD_TESTING=OFF, test, bench and tool packages hidden"
-    ((EUID == 0)) || ns=(unshare -U -r -m)
     scratch="$(mktemp -d)"
     # shellcheck disable=SC2016
-    "${ns[@]}" bash -c "$(declare -p packager_hidden_dirs packager_hidden_files); $(declare -f packager_inner)"'; packager_inner "$@"' \
+    "${private_ns[@]}" bash -c "$(declare -p packager_hidden_dirs packager_hidden_files); $(declare -f packager_inner)"'; packager_inner "$@"' \
         packager "$root" "$dir" "$scratch"
     rc=$?
     rmdir "$scratch"
@@ -321,7 +325,7 @@ debian_check() {
     rm -rf "$extracted"
     for deb in "$lv2" "$tools"; do dpkg-deb -x "$deb" "$extracted" || return 1; done
     # shellcheck disable=SC2016
-    unshare -m bash -c "$(declare -f debian_installed)"'; debian_installed "$@"' debian "$extracted" || return 1
+    "${private_ns[@]}" bash -c "$(declare -f debian_installed)"'; debian_installed "$@"' debian "$extracted" || return 1
     # Every program has its manual page, and every page renders without a
     # warning (man --warnings, as lintian runs it).
     for bin in "$extracted"/usr/bin/*; do
@@ -393,7 +397,7 @@ lv2lint_stage() {
     done
     ln -s "$root/build/lv2/plonkbrett-streuwolke.lv2" "$path/"
     # The plug-in reads /tmp/plonkbrett.log: a private /tmp.
-    unshare -m bash -c 'mount -t tmpfs tmpfs /tmp && LV2_PATH="$1" xvfb-run -a "$2" -M nopack -S all -E warn "$3"' \
+    "${private_ns[@]}" bash -c 'mount -t tmpfs tmpfs /tmp && LV2_PATH="$1" xvfb-run -a "$2" -M nopack -S all -E warn "$3"' \
         lv2lint "$path" "$prefix/bin/lv2lint" "$uri" >"$log" 2>&1
     rc=$?
     local fails warns notes
