@@ -305,9 +305,9 @@ debian_check() {
     local dir="$1" lv2 tools deb out extracted="$1/extracted" page bin
     lv2="$(echo "$dir"/plonkbrett-streuwolke-lv2_*.deb)" tools="$(echo "$dir"/plonkbrett-streuwolke-tools_*.deb)"
     [[ -f "$lv2" && -f "$tools" ]] || { echo "debian: the plug-in or the tools package is missing"; return 1; }
-    # No error and no warning; the rest (informational and pedantic tags) is
-    # shown, and fails nothing.
-    out="$(lintian --fail-on error,warning --display-info --pedantic --tag-display-limit 0 \
+    # No error and no warning; the rest (informational, pedantic and
+    # experimental tags) is shown, and fails nothing.
+    out="$(lintian --fail-on error,warning --display-info --pedantic --display-experimental --tag-display-limit 0 \
         "$dir"/*.dsc "$dir"/*.changes 2>&1)" || { echo "$out"; echo "debian: lintian failed"; return 1; }
     echo "debian: lintian: no error, no warning; other tags: $(grep -cE '^[IPX]: ' <<<"$out")"
     grep -E '^[IPX]: ' <<<"$out"
