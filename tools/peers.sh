@@ -3,7 +3,9 @@
 # that mixing engineers already use) through streuwolke-peer: a one-sample
 # impulse at 0 dBFS, 48 kHz, then 8 s of tail, each peer wet only and set to
 # a reverb time of about 2 s. Writes <name>.wav (32-bit float, stereo) into
-# OUT_FOLDER and prints one line per peer; a peer that is not installed is
+# OUT_FOLDER, and <name>-tone.wav, the same peer's render of a sustained
+# 1 kHz sine (6 s at -12 dBFS peak, as streuwolke-report measures the pitch
+# wobble), and prints one line per peer; a peer that is not installed is
 # skipped, and one that fails is reported (the exit code is then 1).
 #
 # "About 2 s" is the T30 of the response (the Schroeder decay from -5 to
@@ -47,13 +49,16 @@ le32() { le16 $(($1 & 65535)); le16 $((($1 >> 16) & 65535)); }
     printf 'data'; le32 4; printf '\x00\x00\x80\x3f' # 1.0f
 } >"$tmp/impulse.wav"
 
+sox -n -r 48000 -c 1 -b 32 -e floating-point "$tmp/tone.wav" synth 6 sine 1000 vol 0.25
+
 failed=0
 render() { # NAME URI SETTINGS...
     local name="$1" uri="$2" error
     shift 2
     local sets=()
     for s in "$@"; do sets+=(--set "$s"); done
-    if error="$("$peer" "$uri" "$tmp/impulse.wav" "$out/$name.wav" --tail 8 "${sets[@]}" 2>&1 >/dev/null)"; then
+    if error="$("$peer" "$uri" "$tmp/impulse.wav" "$out/$name.wav" --tail 8 "${sets[@]}" 2>&1 >/dev/null)" &&
+        error="$("$peer" "$uri" "$tmp/tone.wav" "$out/$name-tone.wav" --tail 0 "${sets[@]}" 2>&1 >/dev/null)"; then
         local seconds peak
         seconds="$(soxi -V1 -D "$out/$name.wav")"
         peak="$(sox -V1 "$out/$name.wav" -n stats 2>&1 | awk '/^Pk lev dB/ { print $4 }')"

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Measures the defaults, every preset and the peer reverbs and writes what
 # the README shows of them: the tables between the README's "report" marks
-# and docs/presets-decay.png (energy decay and echo density over time).
+# (one pair per section of streuwolke-report's output) and
+# docs/presets-decay.png (energy decay and echo density over time).
 # Usage: tools/report.sh      (the build goes to build/, or $STREUWOLKE_BUILD)
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${STREUWOLKE_BUILD:-$root/build}"
 cmake -S "$root" -B "$build" >/dev/null
-cmake --build "$build" -j"$(nproc)" --target streuwolke-report streuwolke-peer >/dev/null
+cmake --build "$build" -j2 --target streuwolke-report streuwolke-peer >/dev/null
 
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
@@ -16,13 +17,21 @@ trap 'rm -rf "$tmp"' EXIT
 STREUWOLKE_BUILD="$build" "$root/tools/peers.sh" "$tmp/peers" >/dev/null
 "$build/streuwolke-report" "$tmp/input.wav" --peers "$tmp/peers" --curves "$tmp/curves.dat" >"$tmp/tables.md"
 
-# The tables replace whatever stands between the marks.
+# Each section of tables replaces whatever stands between the README's marks
+# of its name ("<!-- report: NAME begin" and "<!-- report: NAME end").
 readme="$root/README.md"
 awk -v tables="$tmp/tables.md" '
-    /<!-- report: begin/ { print; while ((getline line < tables) > 0) print line; skip = 1; next }
-    /<!-- report: end/ { skip = 0 }
-    !skip' "$readme" >"$tmp/README.md"
-grep -q '<!-- report: begin' "$tmp/README.md" || { echo "report.sh: README.md has no report marks" >&2; exit 1; }
+    BEGIN {
+        while ((getline line < tables) > 0) {
+            if (line ~ /^<!-- section [a-z]+ -->$/) { name = substr(line, 14, length(line) - 17); continue }
+            text[name] = text[name] line "\n"
+        }
+    }
+    /<!-- report: [a-z]+ begin/ { print; split($0, w, " "); printf "%s", text[w[3]]; done[w[3]] = 1; skip = 1; next }
+    /<!-- report: [a-z]+ end/ { skip = 0 }
+    !skip
+    END { for (n in text) if (!(n in done)) { print "report.sh: README.md has no report marks for " n > "/dev/stderr"; exit 1 } }
+' "$readme" >"$tmp/README.md"
 cp "$tmp/README.md" "$readme"
 
 # One curve per setting, in table order (the defaults first).

@@ -49,55 +49,66 @@ size_t fftSize(size_t n)
     return best;
 }
 
+// A buffer that holds either n real samples or their n/2 + 1 complex bins,
+// so every transform runs in place.
+struct FftBuffer {
+    size_t n;
+    Spectrum bins;
+    explicit FftBuffer(size_t size) : n(size), bins(size / 2 + 1) {}
+    double* real() { return reinterpret_cast<double*>(bins.data()); }
+    fftw_complex* complex() { return reinterpret_cast<fftw_complex*>(bins.data()); }
+    // Real samples to bins.
+    void forward()
+    {
+        fftw_plan plan = fftw_plan_dft_r2c_1d(int(n), real(), complex(), FFTW_ESTIMATE);
+        fftw_execute(plan);
+        fftw_destroy_plan(plan);
+    }
+    // Bins to real samples, scaled back by 1/n.
+    void inverse()
+    {
+        fftw_plan plan = fftw_plan_dft_c2r_1d(int(n), complex(), real(), FFTW_ESTIMATE);
+        fftw_execute(plan);
+        fftw_destroy_plan(plan);
+        double* x = real();
+        for (size_t i = 0; i < n; ++i)
+            x[i] /= double(n);
+    }
+};
+
 // The spectrum (n/2 + 1 bins) of x, zero-padded to n samples.
-Spectrum forward(const std::vector<double>& x, size_t n)
+template <typename Sample>
+Spectrum forward(const std::vector<Sample>& x, size_t n)
 {
-    std::vector<double> in(n, 0.0);
-    std::copy_n(x.begin(), std::min(x.size(), n), in.begin());
-    Spectrum out(n / 2 + 1);
-    fftw_plan plan = fftw_plan_dft_r2c_1d(int(n), in.data(), reinterpret_cast<fftw_complex*>(out.data()),
-                                          FFTW_ESTIMATE);
-    fftw_execute(plan);
-    fftw_destroy_plan(plan);
-    return out;
+    FftBuffer b(n);
+    std::fill_n(b.real(), n + 2, 0.0);
+    std::copy_n(x.begin(), std::min(x.size(), n), b.real());
+    b.forward();
+    return std::move(b.bins);
 }
 
-// The n real samples of a spectrum from forward(), scaled back by 1/n.
-std::vector<double> inverse(Spectrum spectrum, size_t n)
-{
-    std::vector<double> out(n);
-    fftw_plan plan = fftw_plan_dft_c2r_1d(int(n), reinterpret_cast<fftw_complex*>(spectrum.data()), out.data(),
-                                          FFTW_ESTIMATE);
-    fftw_execute(plan);
-    fftw_destroy_plan(plan);
-    for (double& v : out)
-        v /= double(n);
-    return out;
-}
-
-std::vector<double> toDouble(const std::vector<float>& x) { return std::vector<double>(x.begin(), x.end()); }
+using Channels = std::vector<std::vector<float>>;
 
 // h^2 summed over the channels, frame by frame.
-std::vector<double> energy(const std::vector<std::vector<double>>& channels)
+std::vector<double> energy(const Channels& channels)
 {
     std::vector<double> e(channels.empty() ? 0 : channels[0].size(), 0.0);
     for (const auto& h : channels)
         for (size_t i = 0; i < e.size(); ++i)
-            e[i] += h[i] * h[i];
+            e[i] += double(h[i]) * double(h[i]);
     return e;
 }
 
-// Schroeder backward integral of the energy, in dB re its start.
-std::vector<double> decayCurve(const std::vector<double>& e)
+// Turns energies, frame by frame, into their Schroeder backward integral in
+// dB re its start; `rest` is the energy after the last frame.
+void toDecayCurve(std::vector<double>& e, double rest = 0.0)
 {
-    std::vector<double> edc(e.size());
-    double sum = 0.0;
+    double sum = rest;
     for (size_t i = e.size(); i-- > 0;)
-        edc[i] = sum += e[i];
+        e[i] = sum += e[i];
     const double total = sum;
-    for (double& v : edc)
+    for (double& v : e)
         v = total > 0 ? dbRatio(v, total) : kFloorDb;
-    return edc;
 }
 
 // The first frame where the decay curve is at or below `db`; its size if never.
@@ -132,49 +143,66 @@ double decayTime(const std::vector<double>& edc, double rate, double upper, doub
     return slope < 0 ? -60.0 / slope : kNaN;
 }
 
-// A channel band-limited to the octave around `centre`: a zero-phase mask
-// cos(pi/2 log2(f/centre)) over two octaves, 3 dB down at the octave's edges
-// (neighbouring bands add up to the whole power). The signal is padded by up
-// to a second so the mask's ringing does not wrap around onto the tail.
-std::vector<double> octaveBand(const Spectrum& spectrum, size_t n, size_t frames, double rate, double centre)
+// The energy of a channel band-limited to the octave around `centre`,
+// frame by frame, added to `sum`: a zero-phase mask cos(pi/2 log2(f/centre))
+// over two octaves, 3 dB down at the octave's edges (neighbouring bands add
+// up to the whole power). The signal is padded by up to a second so the
+// mask's ringing does not wrap around onto the tail.
+void addOctaveBandEnergy(const Spectrum& spectrum, FftBuffer& band, double rate, double centre,
+                         std::vector<double>& sum)
 {
-    Spectrum masked = spectrum;
-    for (size_t k = 0; k < masked.size(); ++k) {
-        const double x = k == 0 ? -2.0 : std::log2(double(k) * rate / double(n) / centre);
-        masked[k] *= std::fabs(x) < 1.0 ? std::cos(0.5 * kPi * x) : 0.0;
+    for (size_t k = 0; k < spectrum.size(); ++k) {
+        const double x = k == 0 ? -2.0 : std::log2(double(k) * rate / double(band.n) / centre);
+        band.bins[k] = spectrum[k] * (std::fabs(x) < 1.0 ? std::cos(0.5 * kPi * x) : 0.0);
     }
-    std::vector<double> band = inverse(std::move(masked), n);
-    band.resize(frames);
-    return band;
+    band.inverse();
+    const double* h = band.real();
+    for (size_t i = 0; i < sum.size(); ++i)
+        sum[i] += h[i] * h[i];
 }
 
-void octaveDecayTimes(const std::vector<std::vector<double>>& channels, double rate, Analysis& a)
+void octaveDecayTimes(const Channels& channels, double rate, Analysis& a)
 {
     const size_t frames = channels[0].size(), n = fftSize(frames + std::min(frames, samples(1.0, rate)));
     std::vector<Spectrum> spectra;
     for (const auto& h : channels)
         spectra.push_back(forward(h, n));
+    FftBuffer band(n);
+    std::vector<double> sum(frames), own(frames);
+    double level[kOctaveBands];
     for (int b = 0; b < kOctaveBands; ++b) {
-        a.octaveT30[b] = kNaN;
+        a.octaveT30[b] = a.channelOctaveT30[0][b] = a.channelOctaveT30[1][b] = level[b] = kNaN;
         if (2.0 * kOctaveCentres[b] > 0.5 * rate) // the mask would reach past Nyquist
             continue;
-        std::vector<std::vector<double>> bands;
-        for (const Spectrum& s : spectra)
-            bands.push_back(octaveBand(s, n, frames, rate, kOctaveCentres[b]));
-        a.octaveT30[b] = decayTime(decayCurve(energy(bands)), rate, -5.0, -35.0);
+        std::fill(sum.begin(), sum.end(), 0.0);
+        for (size_t c = 0; c < spectra.size(); ++c) {
+            std::fill(own.begin(), own.end(), 0.0);
+            addOctaveBandEnergy(spectra[c], band, rate, kOctaveCentres[b], own);
+            for (size_t i = 0; i < frames; ++i)
+                sum[i] += own[i];
+            toDecayCurve(own);
+            a.channelOctaveT30[c][b] = decayTime(own, rate, -5.0, -35.0);
+        }
+        level[b] = std::accumulate(sum.begin(), sum.end(), 0.0);
+        toDecayCurve(sum);
+        a.octaveT30[b] = decayTime(sum, rate, -5.0, -35.0);
     }
+    for (int b = 0; b < kOctaveBands; ++b)
+        a.octaveLevelDb[b] = std::isnan(level[b]) ? kNaN : dbRatio(level[b], level[3]);
+    for (int c = 0; c < 2; ++c)
+        a.bassRatio[c] = a.channelOctaveT30[c][0] / a.channelOctaveT30[c][3];
 }
 
 // Abel and Huang's echo density in the Hann window w centred on frame c:
 // the weighted share of samples beyond the window's rms, over the share a
 // Gaussian has beyond its sigma.
-double echoDensity(const std::vector<double>& h, const std::vector<double>& w, size_t c)
+double echoDensity(const std::vector<float>& h, const std::vector<double>& w, size_t c)
 {
     const size_t first = c - w.size() / 2;
     double sw = 0.0, swh2 = 0.0;
     for (size_t i = 0; i < w.size(); ++i) {
         sw += w[i];
-        swh2 += w[i] * h[first + i] * h[first + i];
+        swh2 += w[i] * double(h[first + i]) * double(h[first + i]);
     }
     const double sigma = std::sqrt(swh2 / sw);
     double beyond = 0.0;
@@ -185,7 +213,7 @@ double echoDensity(const std::vector<double>& h, const std::vector<double>& w, s
 
 // Echo density in 20 ms windows every 5 ms (centres from 10 ms, windows
 // inside the file), the mean of the channels' values.
-void densityCurve(const std::vector<std::vector<double>>& channels, double rate, Analysis& a)
+void densityCurve(const Channels& channels, double rate, Analysis& a)
 {
     const size_t half = std::max<size_t>(1, samples(0.010, rate)), hop = std::max<size_t>(1, samples(0.005, rate));
     std::vector<double> w(2 * half + 1);
@@ -203,18 +231,6 @@ void densityCurve(const std::vector<std::vector<double>>& channels, double rate,
     }
 }
 
-// Centred moving average over `width` frames (shorter at the edges).
-std::vector<double> smooth(const std::vector<double>& x, size_t width)
-{
-    std::vector<double> prefix(x.size() + 1, 0.0), out(x.size());
-    std::partial_sum(x.begin(), x.end(), prefix.begin() + 1);
-    for (size_t i = 0; i < x.size(); ++i) {
-        const size_t lo = i >= width / 2 ? i - width / 2 : 0, hi = std::min(x.size(), lo + width);
-        out[i] = (prefix[hi] - prefix[lo]) / double(hi - lo);
-    }
-    return out;
-}
-
 // Periodicity of the energy envelope (smoothed over 1 ms, the decay undone
 // with exp(13.8 t / T)) from 20 ms to where the decay curve passes -30 dB:
 // the largest autocorrelation at lags of 2..100 ms (at most half the
@@ -226,30 +242,47 @@ void flutter(const std::vector<double>& e, const std::vector<double>& edc, doubl
     const size_t begin = samples(0.020, rate), end = firstAtOrBelow(edc, -30.0);
     if (end <= begin)
         return;
-    const std::vector<double> envelope = smooth(e, std::max<size_t>(1, samples(0.001, rate)));
-    const double rise = std::isfinite(decay) ? kLn1e6 / decay : 0.0; // no measurable decay: nothing to undo
-    std::vector<double> x(envelope.begin() + long(begin), envelope.begin() + long(end));
-    for (size_t i = 0; i < x.size(); ++i)
-        x[i] *= std::exp(rise * double(begin + i) / rate);
-    const double mean = std::accumulate(x.begin(), x.end(), 0.0) / double(x.size());
-    for (double& v : x)
-        v -= mean;
-
-    const size_t w = x.size(), lagMin = std::max<size_t>(1, samples(0.002, rate));
+    const size_t w = end - begin, lagMin = std::max<size_t>(1, samples(0.002, rate));
     const size_t lagMax = std::min(samples(0.100, rate), w / 2);
     if (lagMax < lagMin)
         return;
-    const size_t n = fftSize(2 * w); // padded: a linear, not circular, autocorrelation
-    Spectrum power = forward(x, n);
-    for (auto& bin : power)
+    FftBuffer buffer(fftSize(2 * w)); // padded: a linear, not circular, autocorrelation
+    double* x = buffer.real();
+    std::fill_n(x, buffer.n + 2, 0.0);
+    // The envelope: a centred running mean over `width` frames (shorter at
+    // the file's edges), the decay undone, the mean taken out.
+    const size_t width = std::max<size_t>(1, samples(0.001, rate));
+    const double rise = std::isfinite(decay) ? kLn1e6 / decay : 0.0; // no measurable decay: nothing to undo
+    size_t lo = 0, hi = 0;
+    double running = 0.0, mean = 0.0;
+    for (size_t i = begin; i < end; ++i) {
+        const size_t from = i >= width / 2 ? i - width / 2 : 0, to = std::min(e.size(), from + width);
+        for (; hi < to; ++hi)
+            running += e[hi];
+        for (; lo < from; ++lo)
+            running -= e[lo];
+        x[i - begin] = running / double(to - from) * std::exp(rise * double(i) / rate);
+        mean += x[i - begin] / double(w);
+    }
+    // The energies of the first and last `lag` values, for the normalisation.
+    std::vector<double> head(lagMax + 1, 0.0), tail(lagMax + 1, 0.0);
+    double whole = 0.0;
+    for (size_t i = 0; i < w; ++i) {
+        x[i] -= mean;
+        whole += x[i] * x[i];
+    }
+    for (size_t lag = 1; lag <= lagMax; ++lag) {
+        head[lag] = head[lag - 1] + x[lag - 1] * x[lag - 1];
+        tail[lag] = tail[lag - 1] + x[w - lag] * x[w - lag];
+    }
+    buffer.forward();
+    for (auto& bin : buffer.bins)
         bin = std::norm(bin);
-    const std::vector<double> r = inverse(std::move(power), n);
-    std::vector<double> x2(w + 1, 0.0);
-    for (size_t i = 0; i < w; ++i)
-        x2[i + 1] = x2[i] + x[i] * x[i];
+    buffer.inverse();
+    const double* r = buffer.real();
     a.flutter = -1.0;
     for (size_t lag = lagMin; lag <= lagMax; ++lag) {
-        const double norm = std::sqrt(x2[w - lag] * (x2[w] - x2[lag]));
+        const double norm = std::sqrt((whole - tail[lag]) * (whole - head[lag]));
         const double rho = norm > 0 ? r[lag] / norm : 0.0;
         if (rho > a.flutter) {
             a.flutter = rho;
@@ -262,7 +295,7 @@ void flutter(const std::vector<double>& e, const std::vector<double>& edc, doubl
 // Hann frames of 4096 (or the whole tail if shorter) with 50 % overlap, over
 // channels too; the geometric over the arithmetic mean of its bins between
 // 100 Hz and min(16 kHz, 0.45 rate).
-double flatness(const std::vector<std::vector<double>>& channels, size_t begin, size_t end, double rate)
+double flatness(const Channels& channels, size_t begin, size_t end, double rate)
 {
     const size_t frame = std::min<size_t>(4096, end - begin);
     std::vector<double> w(frame), power(frame / 2 + 1, 0.0);
@@ -292,35 +325,36 @@ double flatness(const std::vector<std::vector<double>>& channels, size_t begin, 
 }
 
 // Pearson correlation of l and r over [begin, end).
-double correlation(const std::vector<double>& l, const std::vector<double>& r, size_t begin, size_t end)
+double correlation(const std::vector<float>& l, const std::vector<float>& r, size_t begin, size_t end)
 {
     const double n = double(end - begin);
     const double ml = std::accumulate(l.begin() + long(begin), l.begin() + long(end), 0.0) / n;
     const double mr = std::accumulate(r.begin() + long(begin), r.begin() + long(end), 0.0) / n;
     double slr = 0.0, sll = 0.0, srr = 0.0;
     for (size_t i = begin; i < end; ++i) {
-        slr += (l[i] - ml) * (r[i] - mr);
-        sll += (l[i] - ml) * (l[i] - ml);
-        srr += (r[i] - mr) * (r[i] - mr);
+        const double dl = double(l[i]) - ml, dr = double(r[i]) - mr;
+        slr += dl * dr;
+        sll += dl * dl;
+        srr += dr * dr;
     }
     return sll > 0 && srr > 0 ? slr / std::sqrt(sll * srr) : kNaN;
 }
 
 // Energy of (L+R)/2 against the mean of the L and R energies over [begin, end).
-double monoLoss(const std::vector<double>& l, const std::vector<double>& r, size_t begin, size_t end)
+double monoLoss(const std::vector<float>& l, const std::vector<float>& r, size_t begin, size_t end)
 {
     double mid = 0.0, sides = 0.0;
     for (size_t i = begin; i < end; ++i) {
-        mid += 0.25 * (l[i] + r[i]) * (l[i] + r[i]);
-        sides += 0.5 * (l[i] * l[i] + r[i] * r[i]);
+        const double li = l[i], ri = r[i];
+        mid += 0.25 * (li + ri) * (li + ri);
+        sides += 0.5 * (li * li + ri * ri);
     }
     return dbRatio(mid, sides);
 }
 
 // The tail: from max(50 ms, where the decay curve passes -5 dB) to where it
 // passes -35 dB (or the end). Shorter than 256 frames counts as no tail.
-void tail(const std::vector<std::vector<double>>& channels, const std::vector<double>& edc, double rate,
-          Analysis& a)
+void tail(const Channels& channels, const std::vector<double>& edc, double rate, Analysis& a)
 {
     a.flatness = a.tailCorrelation = a.monoLossDb = kNaN;
     const size_t begin = std::max(samples(0.050, rate), firstAtOrBelow(edc, -5.0));
@@ -334,6 +368,105 @@ void tail(const std::vector<std::vector<double>>& channels, const std::vector<do
     }
 }
 
+// The median of x[lo, hi).
+double median(const std::vector<double>& x, size_t lo, size_t hi, std::vector<double>& scratch)
+{
+    scratch.assign(x.begin() + long(lo), x.begin() + long(hi));
+    const auto middle = scratch.begin() + long(scratch.size() / 2);
+    std::nth_element(scratch.begin(), middle, scratch.end());
+    return *middle;
+}
+
+// Narrow peaks of the channel's tail, from max(50 ms, -5 dB) to -45 dB of
+// its own decay curve, the decay undone with its T30: the Welch average of
+// Hann frames (a power of two, 1024..16384, at most a quarter of the tail, so
+// at least seven frames at 50 % overlap keep decaying noise well below 6 dB
+// over its median) against the running median over +-1/6 octave, from
+// 100 Hz (higher where the median would span fewer than 7 bins) to
+// min(16 kHz, 0.45 rate), where the median is within 40 dB of its highest.
+Coloration coloration(const std::vector<float>& h, const std::vector<double>& edc, double t30, double rate)
+{
+    Coloration c;
+    c.worstDb = c.worstHz = kNaN;
+    const size_t begin = std::max(samples(0.050, rate), firstAtOrBelow(edc, -5.0));
+    const size_t end = firstAtOrBelow(edc, -45.0);
+    if (!std::isfinite(t30) || end <= begin || end - begin < 4 * 1024)
+        return c;
+    size_t frame = 1024;
+    while (frame < 16384 && 2 * frame <= (end - begin) / 4)
+        frame *= 2;
+    const double rise = 0.5 * kLn1e6 / t30; // the amplitude's decay rate
+    std::vector<double> w(frame), power(frame / 2 + 1, 0.0), x(frame);
+    for (size_t i = 0; i < frame; ++i)
+        w[i] = 0.5 - 0.5 * std::cos(2.0 * kPi * double(i) / double(frame));
+    for (size_t s = begin; s + frame <= end; s += frame / 2) {
+        for (size_t i = 0; i < frame; ++i)
+            x[i] = w[i] * double(h[s + i]) * std::exp(rise * double(s + i) / rate);
+        const Spectrum bins = forward(x, frame);
+        for (size_t k = 0; k < bins.size(); ++k)
+            power[k] += std::norm(bins[k]);
+    }
+    const double binHz = rate / double(frame), sixth = std::pow(2.0, 1.0 / 6.0);
+    const size_t lo = size_t(std::ceil(std::max(100.0, 7.0 * binHz / (sixth - 1.0 / sixth)) / binHz));
+    const size_t hi = std::min(power.size() - 2, size_t(std::min(16000.0, 0.45 * rate) / binHz));
+    // The running median first: bins whose median lies more than 40 dB
+    // under the highest one are far below the audible tail, left out.
+    std::vector<double> scratch, medians(hi + 1, 0.0);
+    double loudest = 0.0;
+    for (size_t k = lo; k <= hi; ++k) {
+        const size_t from = size_t(std::floor(double(k) / sixth)), to = size_t(std::ceil(double(k) * sixth)) + 1;
+        medians[k] = median(power, from, std::min(to, power.size()), scratch);
+        loudest = std::max(loudest, medians[k]);
+    }
+    double runTop = 0.0;
+    bool inRun = false;
+    for (size_t k = lo; k <= hi; ++k) {
+        const double m = medians[k];
+        const bool audible = m > 1e-4 * loudest && power[k] > 0;
+        const double above = audible ? 10.0 * std::log10(power[k] / m) : 0.0;
+        if (audible && !(above <= c.worstDb))
+            c.worstDb = above, c.worstHz = double(k) * binHz;
+        if (above > 6.0) {
+            runTop = inRun ? std::max(runTop, above) : above;
+            inRun = true;
+        } else if (inRun) {
+            inRun = false;
+            c.peaks6 += 1;
+            c.peaks10 += runTop > 10.0;
+        }
+    }
+    if (inRun) {
+        c.peaks6 += 1;
+        c.peaks10 += runTop > 10.0;
+    }
+    return c;
+}
+
+// Per channel: T30 from the channel's own decay curve and the coloration of
+// its tail; for stereo, the late balance of left against right (where the
+// summed decay curve lies from -35 to -50 dB, past the T30 range).
+void channelMeasures(const Channels& channels, const std::vector<double>& edc, const Remainder& rest, double rate,
+                     Analysis& a)
+{
+    a.channelT30[1] = a.lateBalanceDb = kNaN;
+    a.coloration[1] = Coloration{0, 0, kNaN, kNaN};
+    for (size_t c = 0; c < channels.size(); ++c) {
+        std::vector<double> own = energy({channels[c]});
+        toDecayCurve(own, rest.energy[c]);
+        a.channelT30[c] = decayTime(own, rate, -5.0, -35.0);
+        a.coloration[c] = coloration(channels[c], own, a.channelT30[c], rate);
+    }
+    if (channels.size() != 2)
+        return;
+    const size_t begin = firstAtOrBelow(edc, -35.0), end = firstAtOrBelow(edc, -50.0);
+    double left = 0.0, right = 0.0;
+    for (size_t i = begin; i < end; ++i) {
+        left += double(channels[0][i]) * double(channels[0][i]);
+        right += double(channels[1][i]) * double(channels[1][i]);
+    }
+    a.lateBalanceDb = end > begin ? dbRatio(left, right) : kNaN;
+}
+
 void checkInput(const std::vector<std::vector<float>>& channels, double rate)
 {
     if (channels.empty() || channels.size() > 2)
@@ -344,53 +477,104 @@ void checkInput(const std::vector<std::vector<float>>& channels, double rate)
         throw std::invalid_argument("the sample rate must be a positive number");
 }
 
-double sumOfSquares(const std::vector<double>& e) { return std::accumulate(e.begin(), e.end(), 0.0); }
-
 } // namespace
 
-std::vector<double> decayCurveDb(const std::vector<std::vector<float>>& channels)
+double energyOf(const std::vector<float>& x)
 {
-    std::vector<std::vector<double>> h;
-    for (const auto& c : channels)
-        h.push_back(toDouble(c));
-    return decayCurve(energy(h));
+    double sum = 0.0;
+    for (float v : x)
+        sum += double(v) * double(v);
+    return sum;
 }
 
-Analysis analyze(const std::vector<std::vector<float>>& channels, double rate, const std::vector<float>* dry)
+std::vector<double> decayCurveDb(const std::vector<std::vector<float>>& channels, const Remainder& rest)
+{
+    std::vector<double> edc = energy(channels);
+    toDecayCurve(edc, rest.energy[0] + rest.energy[1]);
+    return edc;
+}
+
+Analysis analyze(const std::vector<std::vector<float>>& channels, double rate, double dryEnergy, const Remainder& rest)
 {
     checkInput(channels, rate);
     Analysis a;
     a.rate = rate;
-    a.frames = channels[0].size();
+    a.frames = channels[0].size() + rest.frames;
     a.channels = int(channels.size());
-    std::vector<std::vector<double>> h;
-    for (const auto& c : channels)
-        h.push_back(toDouble(c));
-    const std::vector<double> e = energy(h), edc = decayCurve(e);
+    const double restEnergy = rest.energy[0] + rest.energy[1];
+    // The octave bands first: their transforms need the most memory, and
+    // nothing else is held yet.
+    octaveDecayTimes(channels, rate, a);
+
+    std::vector<double> edc = energy(channels);
+    // The first millisecond: what an allpass passes straight through.
+    const size_t first = std::min(channels[0].size(), std::max<size_t>(1, samples(0.001, rate)));
+    const double total = std::accumulate(edc.begin(), edc.end(), restEnergy);
+    a.undelayedDb = dbRatio(std::accumulate(edc.begin(), edc.begin() + long(first), 0.0), total);
+    // Output energy, the mean over channels, against the dry input's.
+    a.wetGainDb = std::isnan(dryEnergy) ? kNaN : dbRatio(total / double(a.channels), dryEnergy);
+    // The onset, as room acoustics takes it (ISO 3382-1): the first frame
+    // within 20 dB of the loudest. Whatever comes before is no decay.
+    const double loudest = *std::max_element(edc.begin(), edc.end());
+    const size_t onset = size_t(std::find_if(edc.begin(), edc.end(), [&](double v) { return v >= 0.01 * loudest; }) -
+                                edc.begin());
+    a.firstArrival = double(onset) / rate;
+    const std::vector<double> e = edc;
+    toDecayCurve(edc, restEnergy);
 
     a.t20 = decayTime(edc, rate, -5.0, -25.0); // 20 dB of fit, times 3
     a.t30 = decayTime(edc, rate, -5.0, -35.0); // 30 dB of fit, times 2
-    // EDT starts at the onset, the first frame within 20 dB of the loudest
-    // (a late first echo would otherwise count its silence as decay).
-    const double loudest = *std::max_element(e.begin(), e.end());
-    const size_t onset = size_t(std::find_if(e.begin(), e.end(), [&](double v) { return v >= 0.01 * loudest; }) - e.begin());
-    a.edt = decayTime(edc, rate, 0.0, -10.0, onset);  // 10 dB of fit, times 6
-    octaveDecayTimes(h, rate, a);
-    densityCurve(h, rate, a);
+    // EDT: the first 10 dB of the decay curve taken from the onset on, times 6.
+    const double atOnset = onset < edc.size() ? edc[onset] : kFloorDb;
+    a.edt = decayTime(edc, rate, atOnset, atOnset - 10.0, onset);
+    densityCurve(channels, rate, a);
     const double decay = std::isfinite(a.t30) ? a.t30 : std::isfinite(a.t20) ? a.t20 : a.edt;
     flutter(e, edc, decay, rate, a);
-    tail(h, edc, rate, a);
-
-    // The first millisecond: what an allpass passes straight through.
-    const size_t first = std::min(a.frames, std::max<size_t>(1, samples(0.001, rate)));
-    const double total = sumOfSquares(e);
-    a.undelayedDb = dbRatio(std::accumulate(e.begin(), e.begin() + long(first), 0.0), total);
-
-    // Output energy, the mean over channels, against the dry input's.
-    double dryEnergy = 0.0;
-    if (dry)
-        for (float v : *dry)
-            dryEnergy += double(v) * double(v);
-    a.wetGainDb = dry ? dbRatio(total / double(a.channels), dryEnergy) : kNaN;
+    tail(channels, edc, rate, a);
+    channelMeasures(channels, edc, rest, rate, a);
     return a;
+}
+
+std::vector<double> pitchTrackCents(const std::vector<float>& x, double rate, double hz)
+{
+    const size_t edge = samples(0.050, rate), window = std::max<size_t>(2, samples(0.020, rate));
+    const size_t hop = std::max<size_t>(1, samples(kPitchHopSeconds, rate));
+    std::vector<double> cents;
+    if (x.size() < samples(0.2, rate) || !(hz > 0) || !(hz < 0.5 * rate / std::sqrt(2.0)))
+        return cents;
+    // The analytic signal of the band around the tone, zero-padded so the
+    // transform does not wrap.
+    const size_t n = fftSize(2 * x.size());
+    Spectrum z = forward(x, n);
+    z.resize(n, 0.0);
+    for (size_t k = 0; k < n; ++k) {
+        const double f = double(k) * rate / double(n);
+        const bool inBand = k <= n / 2 && f >= hz / std::sqrt(2.0) && f <= hz * std::sqrt(2.0);
+        z[k] = inBand ? 2.0 * z[k] : 0.0;
+    }
+    fftw_plan plan = fftw_plan_dft_1d(int(n), reinterpret_cast<fftw_complex*>(z.data()),
+                                      reinterpret_cast<fftw_complex*>(z.data()), FFTW_BACKWARD, FFTW_ESTIMATE);
+    fftw_execute(plan);
+    fftw_destroy_plan(plan);
+    // Each window's power-weighted phase advance per sample: the argument
+    // of the sum of z[i] conj(z[i-1]).
+    for (size_t start = edge + 1; start + window + edge <= x.size(); start += hop) {
+        std::complex<double> sum = 0.0;
+        for (size_t i = start; i < start + window; ++i)
+            sum += z[i] * std::conj(z[i - 1]);
+        cents.push_back(std::abs(sum) > 0 ? 1200.0 * std::log2(std::arg(sum) * rate / (2.0 * kPi) / hz) : 0.0);
+    }
+    return cents;
+}
+
+double pitchWobbleCents(const std::vector<float>& x, double rate, double hz)
+{
+    const std::vector<double> cents = pitchTrackCents(x, rate, hz);
+    if (cents.size() < 2)
+        return kNaN;
+    const double mean = std::accumulate(cents.begin(), cents.end(), 0.0) / double(cents.size());
+    double squares = 0.0;
+    for (double c : cents)
+        squares += (c - mean) * (c - mean);
+    return std::sqrt(squares / double(cents.size()));
 }
