@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # One check of the built bundle with the tools a packager or host uses.
 # Usage: bundle_check.sh validate|exports|needed|lv2info BUNDLE_DIR LIBRARY
+#        bundle_check.sh version BUNDLE_DIR LIBRARY PROJECT_VERSION CHANGELOG
 set -uo pipefail
 check="$1" bundle="$2" library="$3"
 uri=https://plonkbrett.org/plugins/plonkbrett-streuwolke
@@ -38,6 +39,24 @@ lv2info)
     ports="$(grep -cE '^[[:space:]]*Port [0-9]+:$' <<<"$out")"
     [[ "$ports" == 16 ]] || fail "lv2info lists $ports ports, not 16"
     grep -q 'Class:[[:space:]]*Reverb Plugin' <<<"$out" || fail "not listed as a reverb"
+    ;;
+version)
+    # Hosts compare lv2:minorVersion and lv2:microVersion to tell an update
+    # from a downgrade: both must be the project's, and debian/changelog's
+    # newest entry must name the same version. LV2 reads an odd minor as a
+    # development snapshot, so a released entry needs an even one.
+    want="$4" changelog="$5"
+    triples="$(cat "$bundle"/*.ttl | sordi -i turtle - "file://$bundle/" 2>&1)" || fail "sordi: $triples"
+    turtle_version() {
+        sed -n "s|^<$uri> <http://lv2plug.in/ns/lv2core#$1> \"\([0-9]*\)\".*|\1|p" <<<"$triples"
+    }
+    minor="$(turtle_version minorVersion)" micro="$(turtle_version microVersion)"
+    read -r entry distribution < <(sed -n '1s/^[^ ]* (\([^)]*\)) \([^;]*\);.*/\1 \2/p' "$changelog")
+    upstream="${entry#*:}" upstream="${upstream%-*}"
+    echo "project $want, Turtle minor $minor micro $micro, changelog $entry ($distribution)"
+    [[ "$want" == *."$minor"."$micro" ]] || fail "the Turtle says minor ${minor:-none}, micro ${micro:-none}, the project $want"
+    [[ "$upstream" == "$want" ]] || fail "debian/changelog names ${entry:-no version}, the project $want"
+    [[ "$distribution" == UNRELEASED ]] || ((minor % 2 == 0)) || fail "a released version with the odd minor $minor"
     ;;
 *)
     fail "unknown check $check"

@@ -38,3 +38,6 @@ foreach(check ${bundle_checks})
   set_tests_properties(bundle_${check} PROPERTIES LABELS host
     ENVIRONMENT "LV2_PATH=${STREUWOLKE_TEST_LV2_PATH}")
 endforeach()
+add_test(NAME bundle_version
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/bundle_check.sh version ${BUNDLE_DIR}
+          $<TARGET_FILE:plonkbrett-streuwolke> ${PROJECT_VERSION} ${PROJECT_SOURCE_DIR}/debian/changelog)

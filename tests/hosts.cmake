@@ -1,6 +1,7 @@
-# The plug-in in real hosts: jalv on a dummy JACK server, and an Ardour
-# session on its Dummy backend. Each test skips (77) only when its host is not
-# installed. They hold the log lock because every instance they create would
+# The plug-in in real hosts: jalv on a dummy JACK server, an Ardour session on
+# its Dummy backend, and the PipeWire filter-chain examples in a headless
+# PipeWire. Each test skips (77) only when its host is not installed or, for
+# PipeWire, cannot start (tools/test.sh makes that a failure). They hold the log lock because every instance they create would
 # append to /tmp/plonkbrett.log while a log test has it in place.
 # The installed hosts are the build machine's: a cross build leaves them out.
 if(CMAKE_CROSSCOMPILING)
@@ -22,3 +23,8 @@ foreach(host jalv ardour)
   set_tests_properties(host_${host} PROPERTIES
     LABELS host TIMEOUT 240 SKIP_RETURN_CODE 77 RESOURCE_LOCK logfile)
 endforeach()
+
+add_test(NAME host_pipewire
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/hosts/pipewire.sh ${hosts_lv2_path} ${PROJECT_SOURCE_DIR}/examples/pipewire)
+set_tests_properties(host_pipewire PROPERTIES
+  LABELS host TIMEOUT 120 SKIP_RETURN_CODE 77 RESOURCE_LOCK logfile)

@@ -15,15 +15,26 @@
 #                    robust tests under qemu-user, then seeded random
 #                    sessions rendered there and compared bit for bit with
 #                    the same sessions rendered by build/ on x86-64
+#   build-debian/    the Debian packages, built by dpkg-buildpackage from a
+#                    clean copy of the tree, checked by lintian, with the
+#                    packaged bundle in /usr/lib/lv2 of a private mount
+#                    namespace for lv2ls, lv2info and the packaged tools,
+#                    and the manual pages rendered
+#   build/lv2lint/   lv2lint, built from ../shared/third-party/lv2lint, run
+#                    under Xvfb on build/'s bundle: no FAIL, no WARN
+# The release stage's PipeWire test must run here (STREUWOLKE_REQUIRE_PIPEWIRE).
 # Exits non-zero when anything fails. Extra arguments go to every ctest call
 # (e.g. tools/test.sh -R lilv). STREUWOLKE_STAGES="aarch64 armhf" runs only
-# the stages named (packager, demo, release, asan+ubsan, tsan, aarch64, armhf).
+# the stages named (packager, demo, release, asan+ubsan, tsan, aarch64, armhf,
+# debian, lv2lint).
 set -uo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
 bash tools/install-deps.sh || { echo "test.sh: installing packages failed" >&2; exit 1; }
+# The PipeWire test may skip where PipeWire cannot start; here it must run.
+export STREUWOLKE_REQUIRE_PIPEWIRE=1
 
 total_passed=0
 total_failed=0
@@ -72,6 +83,11 @@ stage() {
     ((rc != 0)) && failures+=("$name: ctest exit $rc")
     summaries+=("$name: $line ($((SECONDS - t0)) s)")
 }
+
+# A mount namespace of its own for a command, in a user namespace when this
+# is not root.
+private_ns=(unshare -m)
+((EUID == 0)) || private_ns=(unshare -U -r -m)
 
 # The packager's build needs a compiler, CMake, pkg-config and lv2-dev, and
 # nothing else. It runs in a mount namespace of its own in which the headers,
@@ -173,12 +189,11 @@ packager_inner() {
 
 # packager_stage NAME BUILD_DIR
 packager_stage() {
-    local name="$1" dir="$2" t0=$SECONDS ns=(unshare -m) scratch rc
+    local name="$1" dir="$2" t0=$SECONDS scratch rc
     echo "=== $name: configure, build and install in $dir with -DBUILD_TESTING=OFF, test, bench and tool packages hidden"
-    ((EUID == 0)) || ns=(unshare -U -r -m)
     scratch="$(mktemp -d)"
     # shellcheck disable=SC2016
-    "${ns[@]}" bash -c "$(declare -p packager_hidden_dirs packager_hidden_files); $(declare -f packager_inner)"'; packager_inner "$@"' \
+    "${private_ns[@]}" bash -c "$(declare -p packager_hidden_dirs packager_hidden_files); $(declare -f packager_inner)"'; packager_inner "$@"' \
         packager "$root" "$dir" "$scratch"
     rc=$?
     rmdir "$scratch"
@@ -188,6 +203,15 @@ packager_stage() {
         failures+=("$name: failed")
         summaries+=("$name: FAILED ($((SECONDS - t0)) s)")
     fi
+}
+
+# build/ as the release stage configures it, when that stage did not run,
+# with the plug-in built: for the sessions and for lv2lint.
+release_bundle() {
+    local dir="$root/build"
+    mkdir -p "$dir"
+    { [[ -f "$dir/CMakeCache.txt" ]] || cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTREUWOLKE_WERROR=ON; } \
+        && cmake --build "$dir" -j2 --target plonkbrett-streuwolke
 }
 
 # The demo needs only the lists that tools/demo.sh names (demo_lists=(...)).
@@ -325,9 +349,8 @@ demo_inner() {
 
 # demo_stage NAME DIR
 demo_stage() {
-    local name="$1" dir="$root/$2" t0=$SECONDS ns=(unshare -m) lists rc
+    local name="$1" dir="$root/$2" t0=$SECONDS lists rc
     echo "=== $name: tools/demo.sh from a fresh copy in $2, the packages of the lists it does not name hidden"
-    ((EUID == 0)) || ns=(unshare -U -r -m)
     read -ra lists <<<"$(sed -n 's/^demo_lists=(\(.*\))$/\1/p' "$root/tools/demo.sh")"
     if ((${#lists[@]} == 0)); then
         failures+=("$name: no demo_lists=(...) in tools/demo.sh")
@@ -341,7 +364,7 @@ demo_stage() {
     demo_hidden_packages "$root" "${lists[@]}" >"$dir/hidden"
     demo_cover "$root" "$dir"
     # shellcheck disable=SC2016
-    "${ns[@]}" bash -c "$(declare -f demo_inner)"'; demo_inner "$@"' demo "$dir/tree" "$dir"
+    "${private_ns[@]}" bash -c "$(declare -f demo_inner)"'; demo_inner "$@"' demo "$dir/tree" "$dir"
     rc=$?
     if ((rc == 0)); then
         summaries+=("$name: built and rendered from a fresh copy, $(wc -l <"$dir/hidden") packages of the other lists hidden ($((SECONDS - t0)) s)")
@@ -359,9 +382,7 @@ x86_sessions=""
 render_x86_sessions() {
     local dir="$root/build" log="$root/build/sessions-x86-64.log"
     [[ -n "$x86_sessions" ]] && return
-    mkdir -p "$dir"
-    if ! { { [[ -f "$dir/CMakeCache.txt" ]] || cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTREUWOLKE_WERROR=ON; } \
-            && cmake --build "$dir" -j2 --target plonkbrett-streuwolke render_sessions \
+    if ! { release_bundle && cmake --build "$dir" -j2 --target render_sessions \
             && rm -rf "$dir/sessions-x86-64" \
             && (cd "$dir" && tests/render_sessions "$module" sessions-x86-64); } >"$log" 2>&1; then
         tail -n 40 "$log"
@@ -398,6 +419,161 @@ cross_stage() {
     summaries+=("$name sessions: $(tail -n 1 "$root/$dir/sessions-output.log") ($((SECONDS - t0)) s)")
 }
 
+# debian_build DIR: the source package and the binary packages, from a clean
+# copy of the tree (the tracked files and the new ones git does not ignore)
+# in DIR/plonkbrett-streuwolke-VERSION, so dpkg-buildpackage writes its
+# .debs, .changes and .buildinfo into DIR and never beside the checkout.
+debian_build() {
+    local dir="$1" version copy
+    version="$(sed -n '1s/^[^ ]* (\([^)]*\)).*/\1/p' "$root/debian/changelog")"
+    [[ -n "$version" ]] || { echo "debian: no version in debian/changelog"; return 1; }
+    copy="$dir/plonkbrett-streuwolke-$version"
+    rm -rf "$dir" && mkdir -p "$copy" || return 1
+    (cd "$root" && git ls-files -z --cached --others --exclude-standard \
+        | while IFS= read -r -d '' path; do [[ -e "$path" ]] && printf '%s\0' "$path"; done \
+        | tar --null -T - -cf -) | tar -C "$copy" -xf - || { echo "debian: cannot copy the tree"; return 1; }
+    (cd "$dir" && dpkg-source --build "$(basename "$copy")") >"$dir/source-output.log" 2>&1 \
+        || { tail -n 20 "$dir/source-output.log"; echo "debian: dpkg-source failed"; return 1; }
+    (cd "$copy" && dpkg-buildpackage -us -uc -b -j2) >"$dir/build-output.log" 2>&1 \
+        || { tail -n 60 "$dir/build-output.log"; echo "debian: dpkg-buildpackage failed"; return 1; }
+    echo "debian: built $(cd "$dir" && echo *.deb)"
+}
+
+# Runs in a mount namespace of its own with a private /tmp and the plug-in
+# package's /usr/lib/lv2 laid over the machine's (which stays as it is):
+# lv2ls and lv2info find the bundle there, and the packaged tools render an
+# impulse through it and measure the result.
+debian_installed() {
+    local extracted="$1" uri=https://plonkbrett.org/plugins/plonkbrett-streuwolke out
+    mount -t tmpfs tmpfs /tmp \
+        && mount -t overlay overlay -o "lowerdir=$extracted/usr/lib/lv2:/usr/lib/lv2" /usr/lib/lv2 || return 1
+    unset LV2_PATH
+    lv2ls | grep -qxF "$uri" || { echo "debian: lv2ls does not list $uri"; return 1; }
+    out="$(lv2info "$uri" 2>&1)" || { echo "debian: lv2info failed: $out"; return 1; }
+    grep -qF "file:///usr/lib/lv2/plonkbrett-streuwolke.lv2/" <<<"$out" \
+        || { echo "debian: lv2info does not show the bundle in /usr/lib/lv2:"; echo "$out" | head -n 20; return 1; }
+    [[ "$(grep -cE '^[[:space:]]*Port [0-9]+:$' <<<"$out")" == 16 ]] || { echo "debian: lv2info lists no 16 ports"; return 1; }
+    echo "debian: lv2ls and lv2info find $uri in /usr/lib/lv2"
+    sox -n -r 48000 -c 1 /tmp/impulse.wav synth 0.0001 square 1 pad 0 0.3 \
+        && "$extracted/usr/bin/streuwolke-render" /tmp/impulse.wav /tmp/response.wav --set mix=100 \
+        && out="$("$extracted/usr/bin/streuwolke-analyze" /tmp/response.wav)" \
+        || { echo "debian: the packaged tools cannot render and measure an impulse"; return 1; }
+    echo "debian: the packaged tools measure the impulse response: $(grep -E '^(file|T30) ' <<<"$out" | tr -s ' ' | paste -sd ';')"
+}
+
+# debian_check DIR: lintian, the packages' contents and Depends, the
+# installed bundle and tools, and the manual pages.
+debian_check() {
+    local dir="$1" lv2 tools deb out extracted="$1/extracted" page bin
+    lv2="$(echo "$dir"/plonkbrett-streuwolke-lv2_*.deb)" tools="$(echo "$dir"/plonkbrett-streuwolke-tools_*.deb)"
+    [[ -f "$lv2" && -f "$tools" ]] || { echo "debian: the plug-in or the tools package is missing"; return 1; }
+    # No error and no warning; the rest (informational, pedantic and
+    # experimental tags) is shown, and fails nothing.
+    out="$(lintian --fail-on error,warning --display-info --pedantic --display-experimental --tag-display-limit 0 \
+        "$dir"/*.dsc "$dir"/*.changes 2>&1)" || { echo "$out"; echo "debian: lintian failed"; return 1; }
+    echo "debian: lintian: no error, no warning; other tags: $(grep -cE '^[IPX]: ' <<<"$out")"
+    grep -E '^[IPX]: ' <<<"$out"
+    # The plug-in needs the C library (with libm) and nothing else.
+    out="$(dpkg-deb -f "$lv2" Depends)"
+    echo "debian: $(basename "$lv2") depends on: $out"
+    [[ -n "$out" && -z "$(tr ',' '\n' <<<"$out" | sed -e 's/^ *//' -e 's/[ (].*//' | grep -vx libc6)" ]] \
+        || { echo "debian: the plug-in package needs more than libc6"; return 1; }
+    # The bundle is whatever cmake --install put into it.
+    if ! diff <(cd "$dir"/plonkbrett-streuwolke-*/debian/tmp && find usr/lib/lv2 -type f | sort) \
+              <(dpkg-deb -c "$lv2" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | grep '^usr/lib/lv2/' | sort); then
+        echo "debian: the package's bundle is not what cmake --install put into it"
+        return 1
+    fi
+    rm -rf "$extracted"
+    for deb in "$lv2" "$tools"; do dpkg-deb -x "$deb" "$extracted" || return 1; done
+    # shellcheck disable=SC2016
+    "${private_ns[@]}" bash -c "$(declare -f debian_installed)"'; debian_installed "$@"' debian "$extracted" || return 1
+    # Every program has its manual page, and every page renders without a
+    # warning (man --warnings, as lintian runs it).
+    for bin in "$extracted"/usr/bin/*; do
+        [[ -f "$extracted/usr/share/man/man1/$(basename "$bin").1.gz" ]] || { echo "debian: no manual page for $(basename "$bin")"; return 1; }
+    done
+    for page in "$extracted"/usr/share/man/man1/*.1.gz; do
+        out="$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)"
+        [[ -z "$out" ]] || { echo "debian: $(basename "$page") renders with warnings:"; echo "$out"; return 1; }
+    done
+    echo "debian: $(cd "$extracted/usr/share/man/man1" && echo *.1.gz) render without warnings"
+}
+
+# debian_stage NAME DIR
+debian_stage() {
+    local name="$1" dir="$root/$2" t0=$SECONDS
+    echo "=== $name: dpkg-buildpackage in $2, lintian, the installed bundle and tools, the manual pages"
+    if debian_build "$dir" && debian_check "$dir"; then
+        summaries+=("$name: built and checked $(cd "$dir" && echo *.deb | wc -w) packages ($((SECONDS - t0)) s)")
+    else
+        failures+=("$name: failed")
+        summaries+=("$name: FAILED ($((SECONDS - t0)) s)")
+    fi
+}
+
+# lv2lint, from its source beside the checkout (../shared/third-party/lv2lint
+# in CI), built with meson into build/lv2lint, runs on the release build's
+# bundle under Xvfb, so that a UI is loaded and checked too. Its LV2_PATH holds
+# the LV2 specifications from lv2-dev and the bundle, nothing else.
+lv2lint_stage() {
+    local name="$1" t0=$SECONDS src prefix="$root/build/lv2lint" path="$root/build/lv2lint-path" bundle log rc
+    local uri=https://plonkbrett.org/plugins/plonkbrett-streuwolke
+    echo "=== $name: build lv2lint into build/lv2lint, run it on the bundle"
+    # Beside the checkout, or beside the main checkout when this is a git
+    # worktree of it.
+    local common place places=("$root/..")
+    common="$(git -C "$root" rev-parse --path-format=absolute --git-common-dir 2>/dev/null)" \
+        && places+=("$(dirname "$common")/..")
+    src=""
+    for place in "${places[@]}"; do
+        [[ -f "$place/shared/third-party/lv2lint/meson.build" ]] \
+            && { src="$(cd "$place/shared/third-party/lv2lint" && pwd)"; break; }
+    done
+    if [[ -z "$src" ]]; then
+        echo "lv2lint: its source is in none of: ${places[*]/%//shared/third-party/lv2lint}"
+        failures+=("$name: no lv2lint source in ../shared/third-party/lv2lint")
+        summaries+=("$name: FAILED, no source ($((SECONDS - t0)) s)")
+        return
+    fi
+    log="$root/build/lv2lint-output.log"
+    if ! release_bundle >"$root/build/lv2lint-bundle.log" 2>&1; then
+        tail -n 40 "$root/build/lv2lint-bundle.log"
+        failures+=("$name: bundle build failed")
+        summaries+=("$name: FAILED, no bundle ($((SECONDS - t0)) s)")
+        return
+    fi
+    if [[ ! -x "$prefix/bin/lv2lint" ]] && ! { rm -rf "$root/build/lv2lint-build" \
+            && meson setup "$root/build/lv2lint-build" "$src" --prefix="$prefix" -Delf-tests=enabled \
+                -Dx11-tests=enabled -Donline-tests=disabled -Dc_args="-include limits.h" \
+            && ninja -C "$root/build/lv2lint-build" -j2 && ninja -C "$root/build/lv2lint-build" install; } \
+            >"$root/build/lv2lint-build.log" 2>&1; then
+        tail -n 40 "$root/build/lv2lint-build.log"
+        failures+=("$name: building lv2lint failed")
+        summaries+=("$name: FAILED, lv2lint did not build ($((SECONDS - t0)) s)")
+        return
+    fi
+    rm -rf "$path" && mkdir -p "$path"
+    for bundle in $(dpkg -L "lv2-dev:$(dpkg --print-architecture)" | grep -E '^/usr/lib/lv2/[^/]+\.lv2$'); do
+        ln -s "$bundle" "$path/"
+    done
+    ln -s "$root/build/lv2/plonkbrett-streuwolke.lv2" "$path/"
+    # The plug-in reads /tmp/plonkbrett.log: a private /tmp.
+    "${private_ns[@]}" bash -c 'mount -t tmpfs tmpfs /tmp && LV2_PATH="$1" xvfb-run -a "$2" -M nopack -S all -E warn "$3"' \
+        lv2lint "$path" "$prefix/bin/lv2lint" "$uri" >"$log" 2>&1
+    rc=$?
+    local fails warns notes
+    fails="$(grep -c '\[FAIL\]' "$log")" warns="$(grep -c '\[WARN\]' "$log")" notes="$(grep -c '\[NOTE\]' "$log")"
+    grep -E '\[(FAIL|WARN)\]' -A2 "$log"
+    if ((rc == 0 && fails == 0 && warns == 0)) && grep -q '\[PASS\]' "$log"; then
+        summaries+=("$name: $fails FAIL, $warns WARN, $notes NOTE ($((SECONDS - t0)) s)")
+    else
+        tail -n 40 "$log"
+        failures+=("$name: lv2lint exit $rc, $fails FAIL, $warns WARN")
+        summaries+=("$name: FAILED, $fails FAIL, $warns WARN ($((SECONDS - t0)) s)")
+    fi
+}
+
 # STREUWOLKE_STAGES picks stages by name; all of them by default.
 wanted() { [[ -z "${STREUWOLKE_STAGES:-}" || " $STREUWOLKE_STAGES " == *" $1 "* ]]; }
 
@@ -409,6 +585,8 @@ wanted asan+ubsan && stage "asan+ubsan" build-asan "-DSTREUWOLKE_WERROR=ON -DSTR
 wanted tsan && stage "tsan" build-tsan "-DSTREUWOLKE_WERROR=ON -DSTREUWOLKE_TSAN=ON" -L threads
 wanted aarch64 && cross_stage "aarch64" build-aarch64 cmake/toolchain-aarch64.cmake
 wanted armhf && cross_stage "armhf" build-armhf cmake/toolchain-armhf.cmake
+wanted debian && debian_stage "debian" build-debian
+wanted lv2lint && lv2lint_stage "lv2lint"
 
 echo
 echo "=== summary ($((SECONDS - start)) s)"

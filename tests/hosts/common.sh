@@ -6,10 +6,17 @@ set -eu
 
 SKIP=77
 
+# skip REASON: the test cannot run here. A script that must not skip sets
+# must_run=1 before it sources this file, and then it fails.
+skip() {
+  [ "${must_run:-0}" = 1 ] && fail "$* (and this test must not skip here)"
+  echo "SKIP: $*"; exit $SKIP
+}
+
 need() {
   local tool
   for tool in "$@"; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit $SKIP; }
+    command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed"
   done
 }
 
