@@ -1,0 +1,22 @@
+# The editor: its scales and preview as units, then the UI library in hosts
+# under Xvfb (a host of our own on the UI descriptor, jalv.gtk3 through suil,
+# valgrind over an open/close cycle). The hosts' tests skip (77) only when
+# Xvfb, xdotool, xwd or the host is not installed.
+if(NOT STREUWOLKE_BUILD_UI)
+  set_property(GLOBAL APPEND PROPERTY STREUWOLKE_TESTS_LEFT_OUT "editor (no UI)")
+  return()
+endif()
+
+add_executable(editor_host ${CMAKE_CURRENT_LIST_DIR}/editor/editor_host.cpp)
+target_link_libraries(editor_host PRIVATE PkgConfig::X11 PkgConfig::LV2 ${CMAKE_DL_LIBS})
+add_dependencies(editor_host plonkbrett-streuwolke-ui)
+streuwolke_warnings(editor_host)
+
+if(NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME editor_host
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/editor/host.sh $<TARGET_FILE:editor_host>
+            $<TARGET_FILE:plonkbrett-streuwolke-ui>)
+  # The log lock: the check switches the diagnostic log on.
+  set_tests_properties(editor_host PROPERTIES
+    LABELS host TIMEOUT 240 SKIP_RETURN_CODE 77 RESOURCE_LOCK logfile)
+endif()
