@@ -20,3 +20,16 @@ if(NOT CMAKE_CROSSCOMPILING)
   set_tests_properties(editor_host PROPERTIES
     LABELS host TIMEOUT 240 SKIP_RETURN_CODE 77 RESOURCE_LOCK logfile)
 endif()
+
+# The scales, the formatting and the preview against the plug-in module and
+# the analysis library. Every instance reads the log switch, hence the lock;
+# the worker's thread is for the thread sanitizer too.
+add_executable(test_editor ${CMAKE_CURRENT_LIST_DIR}/test_editor.cpp)
+target_link_libraries(test_editor PRIVATE streuwolke_editor PkgConfig::LV2 GTest::gtest_main ${CMAKE_DL_LIBS})
+target_include_directories(test_editor PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(test_editor PRIVATE STREUWOLKE_MODULE="$<TARGET_FILE:plonkbrett-streuwolke>")
+add_dependencies(test_editor plonkbrett-streuwolke)
+streuwolke_warnings(test_editor)
+streuwolke_exact_float(test_editor)
+add_test(NAME editor_units COMMAND test_editor)
+set_tests_properties(editor_units PROPERTIES LABELS threads RESOURCE_LOCK logfile)
