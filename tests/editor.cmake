@@ -33,3 +33,10 @@ streuwolke_warnings(test_editor)
 streuwolke_exact_float(test_editor)
 add_test(NAME editor_units COMMAND test_editor)
 set_tests_properties(editor_units PROPERTIES LABELS threads RESOURCE_LOCK logfile)
+
+if(NOT CMAKE_CROSSCOMPILING)
+  # jalv.gtk3 embeds the editor; the plug-in reads the log switch.
+  add_test(NAME editor_jalv COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/editor/jalv.sh ${CMAKE_BINARY_DIR}/tests/hosts-lv2)
+  set_tests_properties(editor_jalv PROPERTIES
+    LABELS host TIMEOUT 240 SKIP_RETURN_CODE 77 RESOURCE_LOCK logfile)
+endif()

@@ -374,6 +374,8 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
         ExposureMask | StructureNotifyMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
             KeyPressMask | FocusChangeMask);
     XStoreName(display, editor->window, "Plonkbrett Streuwolke");
+    XClassHint classHint = {const_cast<char*>("streuwolke-editor"), const_cast<char*>("Streuwolke")};
+    XSetClassHint(display, editor->window, &classHint);
     if (editor->topLevel) {
         editor->deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
         XSetWMProtocols(display, editor->window, &editor->deleteWindow, 1);
