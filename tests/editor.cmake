@@ -8,7 +8,8 @@ if(NOT STREUWOLKE_BUILD_UI)
 endif()
 
 add_executable(editor_host ${CMAKE_CURRENT_LIST_DIR}/editor/editor_host.cpp)
-target_link_libraries(editor_host PRIVATE PkgConfig::X11 PkgConfig::LV2 ${CMAKE_DL_LIBS})
+pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
+target_link_libraries(editor_host PRIVATE PkgConfig::X11 PkgConfig::CAIRO PkgConfig::FONTCONFIG PkgConfig::LV2 ${CMAKE_DL_LIBS})
 add_dependencies(editor_host plonkbrett-streuwolke-ui)
 streuwolke_warnings(editor_host)
 
@@ -39,4 +40,12 @@ if(NOT CMAKE_CROSSCOMPILING)
   add_test(NAME editor_jalv COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/editor/jalv.sh ${CMAKE_BINARY_DIR}/tests/hosts-lv2)
   set_tests_properties(editor_jalv PROPERTIES
     LABELS host TIMEOUT 240 SKIP_RETURN_CODE 77 RESOURCE_LOCK logfile)
+endif()
+
+# valgrind cannot run what the sanitizers built.
+if(NOT CMAKE_CROSSCOMPILING AND NOT STREUWOLKE_SANITIZE AND NOT STREUWOLKE_TSAN)
+  add_test(NAME editor_valgrind
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/editor/valgrind.sh $<TARGET_FILE:editor_host>
+            $<TARGET_FILE:plonkbrett-streuwolke-ui>)
+  set_tests_properties(editor_valgrind PROPERTIES LABELS host TIMEOUT 600 SKIP_RETURN_CODE 77)
 endif()

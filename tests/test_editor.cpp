@@ -91,7 +91,8 @@ TEST(EditorPreview, IsWhatThePluginPlaysAndTheToolMeasures)
             settings[kPortLines] = 3, settings[kPortParallel] = 1, settings[kPortSpread] = 60,
             settings[kPortDecay] = 2500, settings[kPortMix] = 20;
         SCOPED_TRACE(round);
-        const Preview preview = makePreview(settings, 44100);
+        Preview preview;
+        ASSERT_TRUE(makePreview(settings, 44100, preview));
         const size_t frames = size_t(std::lround(preview.seconds * 44100));
         std::vector<float> impulse(frames);
         impulse[0] = 1;

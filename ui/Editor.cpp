@@ -102,7 +102,8 @@ struct Editor {
     bool windowGone = false;     // destroyed with the host's parent
     bool closed = false;         // the window manager's close button
     Atom deleteWindow = 0;
-    cairo_surface_t* surface = nullptr;
+    cairo_surface_t* surface = nullptr;     // the window
+    cairo_surface_t* backBuffer = nullptr;  // what is painted, then copied to it
     int width = 0, height = 0;
     bool needsPaint = true;
 
@@ -158,10 +159,21 @@ struct Editor {
         needsPaint = false;
         if (windowGone || width < 1 || height < 1)
             return;
-        cairo_t* cr = cairo_create(surface);
-        cairo_push_group(cr);
+        // Painted into an image of the window's size, then copied in one
+        // piece: no flicker, and no text drawn on the X server's side
+        // (cairo's Xlib glyph caches outlive the connection).
+        if (!backBuffer || cairo_image_surface_get_width(backBuffer) != width ||
+            cairo_image_surface_get_height(backBuffer) != height) {
+            cairo_surface_destroy(backBuffer);
+            backBuffer = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+        }
+        cairo_t* cr = cairo_create(backBuffer);
         paintEditor(cr, width, height, view);
-        cairo_pop_group_to_source(cr);
+        cairo_destroy(cr);
+        cairo_surface_flush(backBuffer);
+        cr = cairo_create(surface);
+        cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+        cairo_set_source_surface(cr, backBuffer, 0, 0);
         cairo_paint(cr);
         cairo_destroy(cr);
         cairo_surface_flush(surface);
@@ -399,7 +411,12 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
 void destroyEditor(Editor* editor)
 {
     editor->worker.reset();
+    // cairo keeps a record of the display until its device is finished.
+    cairo_device_t* device = cairo_device_reference(cairo_surface_get_device(editor->surface));
     cairo_surface_destroy(editor->surface);
+    cairo_surface_destroy(editor->backBuffer);
+    cairo_device_finish(device);
+    cairo_device_destroy(device);
     // The host may have destroyed its parent, and with it this window,
     // already: the error handler takes the BadWindow.
     if (!editor->windowGone)

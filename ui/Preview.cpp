@@ -65,13 +65,19 @@ double previewSeconds(float decayMs)
     return std::isfinite(seconds) ? std::clamp(seconds, 2.0, 12.0) : 12.0;
 }
 
-ImpulseResponse renderImpulse(const ControlValues& controls, double rate, size_t frames)
+ImpulseResponse renderImpulse(const ControlValues& controls, double rate, size_t frames,
+    const std::atomic<bool>* cancel)
 {
     auto rig = std::make_unique<Rig>(controls, rate);
     ImpulseResponse out;
     out.left.resize(frames);
     out.right.resize(frames);
     for (size_t start = 0; start < frames; start += kBlockFrames) {
+        if (cancel && cancel->load(std::memory_order_relaxed)) {
+            out.left.resize(start);
+            out.right.resize(start);
+            break;
+        }
         const uint32_t n = static_cast<uint32_t>(std::min<size_t>(kBlockFrames, frames - start));
         rig->in[0] = start == 0 ? 1.0f : 0.0f;
         runBlock(rig->self, n);
@@ -88,14 +94,15 @@ ImpulseResponse renderImpulse(const ControlValues& controls, double rate, size_t
     return out;
 }
 
-Preview makePreview(const ControlValues& controls, double rate)
+bool makePreview(const ControlValues& controls, double rate, Preview& p, const std::atomic<bool>* cancel)
 {
-    Preview p;
     p.controls = controls;
     p.rate = rate;
     const size_t frames = static_cast<size_t>(std::lround(previewSeconds(controls[kPortDecay]) * rate));
     p.seconds = static_cast<double>(frames) / rate;
-    const ImpulseResponse ir = renderImpulse(controls, rate, frames);
+    const ImpulseResponse ir = renderImpulse(controls, rate, frames, cancel);
+    if (ir.left.size() != frames)
+        return false;
     p.lineCount = ir.lineCount;
     for (uint64_t k = 0; k < ir.lineCount; ++k)
         for (int c = 0; c < 2; ++c)
@@ -125,7 +132,7 @@ Preview makePreview(const ControlValues& controls, double rate)
             p.envelopeDb[c][b] = toDb(binEnergy[c][b], loudest);
         p.figures[c] = measure(*channels[c], rate);
     }
-    return p;
+    return true;
 }
 
 PreviewWorker::PreviewWorker(double rate) : rate_(rate), thread_([this] { loop(); }) {}
@@ -165,9 +172,9 @@ void PreviewWorker::loop()
     Clock::time_point nextStart = Clock::now();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [this] { return stopping_ || hasWanted_; });
+        wake_.wait(lock, [this] { return stopping_.load() || hasWanted_; });
         // A burst of requests within the interval ends in one render of the last.
-        wake_.wait_until(lock, nextStart, [this] { return stopping_; });
+        wake_.wait_until(lock, nextStart, [this] { return stopping_.load(); });
         if (stopping_)
             return;
         const ControlValues controls = wanted_;
@@ -176,9 +183,12 @@ void PreviewWorker::loop()
         lock.unlock();
         std::unique_ptr<Preview> made;
         try {
-            made = std::make_unique<Preview>(makePreview(controls, rate_));
+            made = std::make_unique<Preview>();
+            if (!makePreview(controls, rate_, *made, &stopping_))
+                made.reset();
         } catch (...) {
             // Out of memory: no new picture, the editor keeps the last one.
+            made.reset();
         }
         lock.lock();
         if (made)

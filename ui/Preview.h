@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -36,8 +37,9 @@ struct ImpulseResponse {
 
 // What a new instance at `rate` with these controls, but wet only (mix
 // 100 %), puts out for a unit impulse followed by silence, in blocks of
-// 256 frames.
-ImpulseResponse renderImpulse(const ControlValues& controls, double rate, size_t frames);
+// 256 frames. A `cancel` that turns true ends it early, with fewer frames.
+ImpulseResponse renderImpulse(const ControlValues& controls, double rate, size_t frames,
+    const std::atomic<bool>* cancel = nullptr);
 
 // NaN where the response does not allow the measure.
 struct ChannelFigures {
@@ -59,14 +61,17 @@ struct Preview {
     ChannelFigures figures[2];
 };
 
-// Renders and measures; throws only what allocation throws.
-Preview makePreview(const ControlValues& controls, double rate);
+// Renders and measures into `out`; false when `cancel` turned true first.
+// Throws only what allocation throws.
+bool makePreview(const ControlValues& controls, double rate, Preview& out,
+    const std::atomic<bool>* cancel = nullptr);
 
 // Makes previews on a thread of its own. The editor asks for the settings
 // it shows; while a render runs, newer requests replace older ones, so a
 // knob being dragged costs one render at a time, and a new render starts at
 // most every kMinimumInterval. Nothing here waits on the render but the
-// destructor, which lets the running one finish.
+// destructor, which stops a running render between two blocks (a running
+// measurement it lets finish).
 class PreviewWorker {
 public:
     explicit PreviewWorker(double rate);
@@ -89,7 +94,7 @@ private:
     std::condition_variable wake_;
     ControlValues wanted_{};
     bool hasWanted_ = false;
-    bool stopping_ = false;
+    std::atomic<bool> stopping_{false};
     std::unique_ptr<Preview> done_;
     std::thread thread_;
 };
