@@ -14,6 +14,9 @@ add_dependencies(editor_host plonkbrett-streuwolke-ui)
 streuwolke_warnings(editor_host)
 
 if(NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME editor_exports
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/bundle_check.sh ui-exports ${BUNDLE_DIR} $<TARGET_FILE:plonkbrett-streuwolke-ui>)
+  set_tests_properties(editor_exports PROPERTIES LABELS host)
   add_test(NAME editor_host
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/editor/host.sh $<TARGET_FILE:editor_host>
             $<TARGET_FILE:plonkbrett-streuwolke-ui>)

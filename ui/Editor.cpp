@@ -396,6 +396,20 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
     }
     editor->surface = cairo_xlib_surface_create(display, editor->window, DefaultVisual(display, screen), w, h);
     editor->width = w, editor->height = h;
+    // The size it would like, as suil and window managers read it: the page
+    // at the host's scale, shrinking to a quarter of it at least.
+    XSizeHints* hints = XAllocSizeHints();
+    if (hints) {
+        hints->flags = PSize | PBaseSize | PMinSize;
+        hints->width = hints->base_width = w;
+        hints->height = hints->base_height = h;
+        hints->min_width = w / 4;
+        hints->min_height = h / 4;
+        XSetWMNormalHints(display, editor->window, hints);
+        XFree(hints);
+    }
+    // The same through ui:resize, for hosts that still give that (LV2 has
+    // deprecated it, so the Turtle does not ask for it).
     if (resizeFeature && resizeFeature->data) {
         const LV2UI_Resize* resize = static_cast<const LV2UI_Resize*>(resizeFeature->data);
         if (resize->ui_resize)
@@ -470,30 +484,17 @@ int hide(LV2UI_Handle handle)
     return 0;
 }
 
-// The host asks for a size; the editor scales its page into it.
-int resize(LV2UI_Feature_Handle handle, int width, int height)
-{
-    Editor* editor = static_cast<Editor*>(handle);
-    if (width < 1 || height < 1)
-        return 1;
-    XResizeWindow(editor->display, editor->window, static_cast<unsigned>(width), static_cast<unsigned>(height));
-    editor->resizeTo(width, height);
-    XFlush(editor->display);
-    return 0;
-}
-
 const LV2UI_Idle_Interface kIdle = {idle};
 const LV2UI_Show_Interface kShow = {show, hide};
-const LV2UI_Resize kResize = {nullptr, resize};
 
+// No resize interface: LV2 has deprecated it. A host sizes the editor's
+// window as it does any X window, and the editor follows (ConfigureNotify).
 const void* extensionData(const char* uri)
 {
     if (std::strcmp(uri, LV2_UI__idleInterface) == 0)
         return &kIdle;
     if (std::strcmp(uri, LV2_UI__showInterface) == 0)
         return &kShow;
-    if (std::strcmp(uri, LV2_UI__resize) == 0)
-        return &kResize;
     return nullptr;
 }
 

@@ -4,7 +4,6 @@
 // and the UI:
 //   stdin   "set PORT VALUE"  a port event, as automation or a preset sends it
 //           "resize W H"      the host resizes the parent and the editor's window
-//           "ui-resize W H"   the host asks through the editor's resize interface
 //           "idle on|off"     whether the host calls idle at all
 //           "show" / "hide"   the show interface
 //           "quit"
@@ -80,7 +79,6 @@ struct Ui {
     Window widget = 0;
     const LV2UI_Idle_Interface* idle = nullptr;
     const LV2UI_Show_Interface* show = nullptr;
-    const LV2UI_Resize* resize = nullptr;
 };
 
 bool open(Ui& ui, const LV2UI_Descriptor* descriptor, Host& host, float scale, const char* bundle)
@@ -114,7 +112,6 @@ bool open(Ui& ui, const LV2UI_Descriptor* descriptor, Host& host, float scale, c
     if (descriptor->extension_data) {
         ui.idle = static_cast<const LV2UI_Idle_Interface*>(descriptor->extension_data(LV2_UI__idleInterface));
         ui.show = static_cast<const LV2UI_Show_Interface*>(descriptor->extension_data(LV2_UI__showInterface));
-        ui.resize = static_cast<const LV2UI_Resize*>(descriptor->extension_data(LV2_UI__resize));
     }
     return true;
 }
@@ -241,9 +238,7 @@ int main(int argc, char** argv)
                 XResizeWindow(host.display, host.parent, static_cast<unsigned>(w), static_cast<unsigned>(h));
                 XResizeWindow(host.display, ui.widget, static_cast<unsigned>(w), static_cast<unsigned>(h));
                 XSync(host.display, False);
-            } else if (std::sscanf(line.c_str(), "ui-resize %d %d", &w, &h) == 2 && ui.resize)
-                ui.resize->ui_resize(ui.handle, w, h);
-            else if (std::sscanf(line.c_str(), "idle %15s", word) == 1)
+            } else if (std::sscanf(line.c_str(), "idle %15s", word) == 1)
                 idling = !std::strcmp(word, "on");
             else if (line == "show" && ui.show)
                 ui.show->show(ui.handle);

@@ -141,8 +141,8 @@ wait_write 10 1
 # 21 Hz becomes 420 Hz (even steps would give 1018 Hz).
 expect 10 'v > 410 && v < 430' "Low cut, logarithmic"
 
-# Sizes: down to 1x1 and back, by the host and through the resize interface.
-for cmd in "resize 1 1" "ui-resize 1 1" "resize 410 240" "ui-resize 1640 960" "resize 820 480"; do
+# Sizes: down to 1x1 and back.
+for cmd in "resize 1 1" "resize 410 240" "resize 1640 960" "resize 1 1" "resize 820 480"; do
   say "$cmd"
   sleep 0.3
   kill -0 "$host_pid" 2>/dev/null || fail "the host died at '$cmd': $(cat "$scratch/main.err")"
@@ -154,9 +154,12 @@ expect 3 'v == 50' "after the resizes, double-click on Mix"
 quit_host
 echo "mouse, keyboard and resizes: as expected"
 
-# HiDPI: the host's scale factor of 2 doubles the editor.
+# HiDPI: the host's scale factor of 2 doubles the editor, as it tells the
+# host through ui:resize and its window's size hints.
 run_host scaled --scale 2
 grep -qx 'size 1640 960' "$out" || fail "scale factor 2: $(cat "$out")"
+xprop -id "$window" WM_NORMAL_HINTS | grep -q 'program specified base size: 1640 by 960' ||
+  fail "scale factor 2: size hints $(xprop -id "$window" WM_NORMAL_HINTS)"
 current "$window" 2
 quit_host
 

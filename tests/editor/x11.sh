@@ -1,7 +1,7 @@
 # Shared by the editor's host checks (after tests/hosts/common.sh): a private
 # Xvfb, window captures and a wait for the editor's picture to be current.
 
-need Xvfb xdotool xwd xwdtopnm pnmcut pnmtoplainpnm md5sum
+need Xvfb xdotool xwd xprop xwdtopnm pnmcut pnmtoplainpnm md5sum
 
 # Starts Xvfb on a free display number and exports DISPLAY.
 start_xvfb() {
