@@ -4,8 +4,9 @@
 #
 #   always                  pkg-config, lv2 (PkgConfig::LV2)
 #   BUILD_TESTING           GTest (GTest::gtest_main), Threads, GoogleTest's
-#                           gtest_discover_tests, the LV2 core bundle
-#                           (LV2_CORE_BUNDLE, for the tests' LV2_PATH)
+#                           gtest_discover_tests, the LV2 core and units
+#                           bundles (LV2_CORE_BUNDLE, LV2_UNITS_BUNDLE, for
+#                           the tests' LV2_PATH)
 #   STREUWOLKE_BUILD_BENCH  Google Benchmark (benchmark::benchmark, _main)
 #   STREUWOLKE_BUILD_TOOLS  lilv-0 (PkgConfig::LILV), sndfile
 #                           (PkgConfig::SNDFILE), fftw3 (PkgConfig::FFTW);
@@ -28,6 +29,9 @@ if(BUILD_TESTING)
   find_path(LV2_CORE_BUNDLE lv2core.ttl REQUIRED
     PATHS /usr/lib/lv2 /usr/local/lib/lv2 /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/lv2
     PATH_SUFFIXES core.lv2 NO_DEFAULT_PATH)
+  find_path(LV2_UNITS_BUNDLE units.ttl REQUIRED
+    PATHS /usr/lib/lv2 /usr/local/lib/lv2 /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/lv2
+    PATH_SUFFIXES units.lv2 NO_DEFAULT_PATH)
 endif()
 
 if(STREUWOLKE_BUILD_BENCH)

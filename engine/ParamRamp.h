@@ -11,7 +11,9 @@ struct ParamRamp {
     float step;        // largest change of current per step
 
     // Moves current one step toward target; true when a new value is to be
-    // applied.
+    // applied. Far enough from zero the step is below half a float's spacing
+    // (a decay of 1e30 less 200 rounds back to 1e30): such a step lands on
+    // the target instead of leaving the ramp stuck where it is for good.
     bool advance()
     {
         if (++counter < period)
@@ -21,10 +23,10 @@ struct ParamRamp {
             return false;
         if (current < target) {
             const float c = current + step;
-            current = (c >= target) ? target : c;
+            current = (c >= target || c == current) ? target : c;
         } else {
             const float c = current - step;
-            current = (c <= target) ? target : c;
+            current = (c <= target || c == current) ? target : c;
         }
         return true;
     }

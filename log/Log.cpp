@@ -79,6 +79,7 @@ void readLogLevel()
 
 void writeLogLine(const char* format, ...)
 {
+    int admittedLevel = g_logLevel.load(std::memory_order_relaxed);
     // Formatted on the stack and written with one call, so lines from
     // several instances interleave only as whole lines. The messages are
     // short; a longer one is cut rather than allocated for.
@@ -93,11 +94,17 @@ void writeLogLine(const char* format, ...)
         size = static_cast<int>(sizeof text) - 2;
     text[size++] = '\n';
 
-    // Never created here: deleting the file switches the log off from the
-    // next line on.
+    // Never created here. A file that has gone (or can no longer be
+    // trusted) switches the log off for the whole process, as if it had been
+    // absent when the instance was created, so no later line tries to open
+    // it again; the next instantiate reads the file anew. Only the level
+    // this line was admitted under is switched off: an instantiate that has
+    // read another one meanwhile keeps it.
     const int fd = openTrusted(O_WRONLY | O_APPEND);
-    if (fd < 0)
+    if (fd < 0) {
+        g_logLevel.compare_exchange_strong(admittedLevel, 0, std::memory_order_relaxed);
         return;
+    }
     ssize_t ignored = write(fd, text, static_cast<size_t>(size));
     (void)ignored;
     close(fd);

@@ -21,5 +21,6 @@ inline bool logWants(int level)
     return level <= g_logLevel.load(std::memory_order_relaxed);
 }
 
-// Appends one formatted line; callers test logWants first.
+// Appends one formatted line; callers test logWants first. When the file
+// has gone, the level goes to 0 for the process until the next instantiate.
 void writeLogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -8,9 +8,13 @@ if(CMAKE_CROSSCOMPILING)
   return()
 endif()
 
+# The hosts' LV2_PATH: the plug-in's bundle and, as on a user's machine, the
+# units bundle, from which hosts take the render formats of the standard
+# units (Ardour shows "50.00%" rather than "50.00").
 set(hosts_lv2_path ${CMAKE_BINARY_DIR}/tests/hosts-lv2)
 file(MAKE_DIRECTORY ${hosts_lv2_path})
 file(CREATE_LINK ${BUNDLE_DIR} ${hosts_lv2_path}/${BUNDLE_NAME} SYMBOLIC)
+file(CREATE_LINK ${LV2_UNITS_BUNDLE} ${hosts_lv2_path}/units.lv2 SYMBOLIC)
 
 foreach(host jalv ardour)
   add_test(NAME host_${host}

@@ -3,10 +3,12 @@
 
 #include <sndfile.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
-#include <dirent.h>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -301,29 +303,47 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
+    // Everything below dir but err.txt: its path, type and (for a file) size.
     std::vector<std::string> files() const
     {
-        std::vector<std::string> names;
-        DIR* d = opendir(dir.c_str());
-        while (const dirent* e = readdir(d))
-            names.emplace_back(e->d_name);
-        closedir(d);
-        std::sort(names.begin(), names.end());
-        return names;
+        namespace fs = std::filesystem;
+        std::vector<std::string> entries;
+        for (const fs::directory_entry& e : fs::recursive_directory_iterator(dir)) {
+            const fs::file_type type = e.symlink_status().type();
+            const std::string name = e.path().lexically_relative(dir);
+            if (name != "err.txt")
+                entries.push_back(name + " " + std::to_string(int(type)) + " " +
+                                  (type == fs::file_type::regular ? std::to_string(e.file_size()) : ""));
+        }
+        std::sort(entries.begin(), entries.end());
+        return entries;
     }
 
     std::string dir, err;
     const std::string tool = STREUWOLKE_RENDER_TOOL;
 };
 
+// Among the bad requests: rates no audio file has, and every way of making
+// the output replace a file the run reads (the input by any name or link,
+// the files of a bundle, copied here so the build's own stays whole).
 TEST_F(Tool, RefusesBadRequestsWithOneLineAndNoOutput)
 {
     std::ofstream(dir + "/text.wav") << "not a sound file\n";
     std::ofstream(dir + "/err.txt");
+    writeSound(dir + "/fast.wav", std::vector<float>(16), 2000000000, 1);
+    writeSound(dir + "/slow.wav", std::vector<float>(16), 7999, 1);
+    ASSERT_EQ(link((dir + "/in.wav").c_str(), (dir + "/hard.wav").c_str()), 0);
+    ASSERT_EQ(symlink("in.wav", (dir + "/soft.wav").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere.wav", (dir + "/dangling.wav").c_str()), 0);
+    ASSERT_EQ(mkfifo((dir + "/fifo.wav").c_str(), 0644), 0);
+    ASSERT_EQ(run("cp -r '" STREUWOLKE_TEST_BUNDLE "' bundle"), 0);
+    const std::string input = support::readFile(dir + "/in.wav");
     const std::vector<std::string> before = files();
     const std::string cases[] = {
         "missing.wav out.wav",
         "text.wav out.wav",
+        "fast.wav out.wav",
+        "slow.wav out.wav",
         "in.wav out.wav --preset no-such-preset",
         "in.wav out.wav --set no_such_control=1",
         "in.wav out.wav --set mix=101",
@@ -331,18 +351,73 @@ TEST_F(Tool, RefusesBadRequestsWithOneLineAndNoOutput)
         "in.wav out.wav --set decay=long",
         "in.wav out.wav --block 0",
         "in.wav missing-folder/out.wav",
+        "in.wav in.wav",
+        "in.wav ../" + dir.substr(dir.rfind('/') + 1) + "/in.wav",
+        "in.wav hard.wav",
+        "in.wav soft.wav",
+        "soft.wav in.wav",
+        "in.wav dangling.wav",
+        "in.wav fifo.wav",
+        "in.wav bundle/presets.ttl --bundle bundle",
+        "in.wav bundle/libplonkbrett-streuwolke.so --bundle bundle --preset hall",
     };
     for (const std::string& args : cases) {
-        EXPECT_NE(run(tool + " " + args), 0) << args;
+        EXPECT_NE(run(tool + " " + args + " --tail 0"), 0) << args;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << args << ": " << err;
         EXPECT_EQ(err.rfind("streuwolke-render: ", 0), 0u) << args << ": " << err;
-        EXPECT_EQ(files(), before) << args << " left a file behind";
+        EXPECT_EQ(files(), before) << args << " changed or left a file";
+        if (args.rfind("fast", 0) == 0) {
+            EXPECT_NE(err.find("outside 8000..768000 Hz"), std::string::npos) << err;
+        }
     }
+    // Nor is the temporary output opened through a link that is in its way
+    // (exec keeps the shell's pid, which names the temporary file).
+    EXPECT_NE(run("ln -s in.wav out.wav.partial-$$ && exec " + tool + " in.wav out.wav"), 0);
+    EXPECT_FALSE(support::pathExists((dir + "/out.wav").c_str()));
+    EXPECT_EQ(support::readFile(dir + "/in.wav"), input);
+}
+
+// An output link is written through and stays a link; so is the standard
+// output, redirected to a file.
+TEST_F(Tool, WritesThroughLinks)
+{
+    std::ofstream(dir + "/target.wav") << "an older render\n";
+    ASSERT_EQ(symlink("target.wav", (dir + "/link.wav").c_str()), 0);
+    ASSERT_EQ(run(tool + " in.wav link.wav --tail 0"), 0) << err;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir + "/link.wav"));
+    EXPECT_EQ(readSound(dir + "/target.wav").frames(), 4800u);
+    ASSERT_EQ(run(tool + " in.wav /proc/self/fd/1 --tail 0 > piped.wav"), 0) << err;
+    EXPECT_EQ(readSound(dir + "/piped.wav").frames(), 4800u);
+}
+
+// A file cut short renders what it holds, with a warning.
+TEST_F(Tool, WarnsOfACutInput)
+{
+    const std::string whole = support::readFile(dir + "/in.wav");
+    std::ofstream(dir + "/cut.wav", std::ios::binary) << whole.substr(0, whole.size() - 4 * 2400);
+    ASSERT_EQ(run(tool + " cut.wav out.wav --tail 0"), 0) << err;
+    EXPECT_NE(err.find("warning: cut.wav ends after 2400 frames, its header says 4800"), std::string::npos) << err;
+    EXPECT_EQ(readSound(dir + "/out.wav").frames(), 2400u);
+}
+
+// An impulse of 1e29 under the longest decay stays above -90 dBFS for far
+// more than 2^24 frames at 768 kHz: the automatic tail stops there.
+TEST_F(Tool, BoundsTheAutomaticTailInFrames)
+{
+    std::vector<float> loud(16, 0.0f);
+    loud[0] = 1e29f;
+    writeSound(dir + "/loud.wav", loud, 768000, 1);
+    ASSERT_EQ(run(tool + " loud.wav out.wav --set decay=10000 --set mix=100"), 0) << err;
+    EXPECT_NE(err.find("tail cut after 21.8 s"), std::string::npos) << err;
+    SF_INFO info{};
+    sf_close(sf_open((dir + "/out.wav").c_str(), SFM_READ, &info));
+    EXPECT_EQ(info.frames, 16 + (1 << 24));
 }
 
 TEST_F(Tool, KeepsTheTailAtTheInputRate)
 {
     ASSERT_EQ(run(tool + " in.wav out.wav --preset Hall"), 0) << err;
+    EXPECT_EQ(err, "");
     const Sound out = readSound(dir + "/out.wav");
     EXPECT_EQ(out.rate, 44100);
     EXPECT_EQ(out.channels, 2);

@@ -181,12 +181,17 @@ void trapEverySystemCall()
 
 // ---- the measurement -----------------------------------------------------
 
+// How the log file stands in the window: absent, there, or there when the
+// instance is made and deleted before the window opens.
+enum class Log { off, on, deleted };
+
 // In a child process (a seccomp filter cannot be taken back): one instance,
 // made and connected before the window; inside it `runs` calls of run with
 // every control moving on every call, now and then to a hostile value. With
 // trapCalls (x86-64 only) every system call in the window is counted too.
-Report measure(bool logOn, long runs, bool trapCalls)
+Report measure(Log log, long runs, bool trapCalls)
 {
+    const bool logOn = log != Log::off;  // at instantiate
     auto* report = static_cast<Report*>(
         mmap(nullptr, sizeof(Report), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     EXPECT_NE(static_cast<void*>(report), MAP_FAILED);
@@ -204,6 +209,8 @@ Report measure(bool logOn, long runs, bool trapCalls)
         std::vector<float> left(4096), right(4096);
         instance.connectAudio(input.data(), left.data(), right.data());
         instance.run(256);
+        if (log == Log::deleted)
+            unlink(LogFile::kPath);
         std::mt19937 rng(11);
         constexpr uint32_t kSizes[] = {0, 1, 15, 16, 17, 64, 256, 511, 4096};
 
@@ -253,10 +260,10 @@ Report measure(bool logOn, long runs, bool trapCalls)
 // allocate or free. False when this system does not permit the trap.
 class RealTimeSafety : public testing::Test {
 protected:
-    bool measureRuns(bool logOn, long runs, bool trapCalls)
+    bool measureRuns(Log state, long runs, bool trapCalls)
     {
-        logOn ? LogFile::switchOn("1\n") : LogFile::switchOff();
-        report = measure(logOn, runs, trapCalls);
+        state == Log::off ? LogFile::switchOff() : LogFile::switchOn("1\n");
+        report = measure(state, runs, trapCalls);
         EXPECT_GT(report.setupAllocations, 0) << "the module's allocations do not reach the counting allocator";
         EXPECT_EQ(report.allocations, 0);
         EXPECT_EQ(report.frees, 0);
@@ -269,13 +276,13 @@ protected:
 // Allocations alone, on every architecture.
 TEST_F(RealTimeSafety, RunWithoutLogAllocatesNothing)
 {
-    ASSERT_TRUE(measureRuns(false, 3000, false));
+    ASSERT_TRUE(measureRuns(Log::off, 3000, false));
     std::printf("%ld runs without log: %ld allocations, %ld frees\n", report.runs, report.allocations, report.frees);
 }
 
 TEST_F(RealTimeSafety, RunWithLogAllocatesNothing)
 {
-    ASSERT_TRUE(measureRuns(true, 300, false));
+    ASSERT_TRUE(measureRuns(Log::on, 300, false));
     std::printf("%ld runs with log: %ld allocations, %ld frees\n", report.runs, report.allocations, report.frees);
 }
 
@@ -291,7 +298,7 @@ long total(const Report& report)
 
 TEST_F(RealTimeSafety, RunWithoutLogCallsNoSystemCall)
 {
-    if (!measureRuns(false, 3000, true))
+    if (!measureRuns(Log::off, 3000, true))
         GTEST_SKIP() << "this system does not permit seccomp filters";
     EXPECT_EQ(total(report), 0) << "first call: " << report.firstForbidden;
     std::printf("%ld runs without log: %ld allocations, %ld frees, %ld system calls\n", report.runs,
@@ -302,7 +309,7 @@ TEST_F(RealTimeSafety, RunWithoutLogCallsNoSystemCall)
 // the log file, and nothing else is called.
 TEST_F(RealTimeSafety, RunWithLogCallsOnlyTheLogsOwnSystemCalls)
 {
-    if (!measureRuns(true, 300, true))
+    if (!measureRuns(Log::on, 300, true))
         GTEST_SKIP() << "this system does not permit seccomp filters";
     const long lines = report.calls[SYS_write];
     EXPECT_EQ(report.forbidden, 0) << "first forbidden call: " << report.firstForbidden;
@@ -312,6 +319,15 @@ TEST_F(RealTimeSafety, RunWithLogCallsOnlyTheLogsOwnSystemCalls)
     std::printf("%ld runs with log: %ld allocations, %ld lines, %ld system calls (open, fstat, write, close per "
                 "line), %ld others\n",
                 report.runs, report.allocations, lines, total(report), report.forbidden);
+}
+
+// A log deleted under a running instance costs one failed open, then
+// logging is off for the process.
+TEST_F(RealTimeSafety, LogDeletedWhileRunningCostsOneFileCall)
+{
+    if (!measureRuns(Log::deleted, 300, true))
+        GTEST_SKIP() << "this system does not permit seccomp filters";
+    EXPECT_LE(total(report), 1) << "open calls: " << report.calls[SYS_openat];
 }
 
 #else

@@ -22,6 +22,7 @@ constexpr uint32_t kSizes[] = {0, 1, 15, 16, 17, 64, 256, 1000};
 struct Work {
     uint32_t seed;
     long blocks = 0;         // how many blocks the threaded run managed
+    std::atomic<long> progress{0};  // the same, while it runs
     uint64_t digest = 0;     // of every output sample, FNV-1a over the bits
     bool finite = true;
 };
@@ -53,6 +54,7 @@ void process(Work& work, long blocks, const std::atomic<bool>* stop)
             digest = (digest ^ bits[0]) * 1099511628211ULL;
             digest = (digest ^ bits[1]) * 1099511628211ULL;
         }
+        work.progress.store(done + 1, std::memory_order_relaxed);
     }
     work.blocks = done;
     work.digest = digest;
@@ -68,7 +70,7 @@ TEST(Threads, InstancesRunConcurrentlyWithLifecycleAndLogSwitching)
     for (Work& work : audio)
         threads.emplace_back([&work, &stop] { process(work, -1, &stop); });
 
-    long lifecycles = 0;
+    std::atomic<long> lifecycles{0};
     bool logged = false;
     std::thread lifecycle([&] {
         while (!stop.load(std::memory_order_relaxed)) {
@@ -84,22 +86,33 @@ TEST(Threads, InstancesRunConcurrentlyWithLifecycleAndLogSwitching)
         LogFile::switchOff();
     });
 
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    // Until every thread has done enough work alongside the others, however
+    // slow the machine (an emulator, a loaded CI runner); the deadline only
+    // keeps a hang from running for ever.
+    const auto enough = [&] {
+        for (const Work& work : audio)
+            if (work.progress.load(std::memory_order_relaxed) <= 40)
+                return false;
+        return lifecycles.load(std::memory_order_relaxed) > 8;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
+    while (!enough() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     stop = true;
     lifecycle.join();
     for (std::thread& thread : threads)
         thread.join();
 
-    EXPECT_GT(lifecycles, 4);
+    EXPECT_GT(lifecycles.load(), 8);
     EXPECT_TRUE(logged);
     for (const Work& work : audio) {
-        EXPECT_GT(work.blocks, 10);
+        EXPECT_GT(work.blocks, 40);
         EXPECT_TRUE(work.finite);
         Work alone{work.seed};
         process(alone, work.blocks, nullptr);
         EXPECT_EQ(alone.digest, work.digest) << "seed " << work.seed << ", " << work.blocks << " blocks";
     }
-    std::printf("%ld lifecycles; audio blocks %ld, %ld, %ld\n", lifecycles, audio[0].blocks, audio[1].blocks,
+    std::printf("%ld lifecycles; audio blocks %ld, %ld, %ld\n", lifecycles.load(), audio[0].blocks, audio[1].blocks,
                 audio[2].blocks);
 }
 

@@ -4,19 +4,30 @@
 # impulse responses of both channels. Prints the folder with the results.
 #
 # Usage: tools/demo.sh [OUTPUT_FOLDER]   (default: out/demo)
-# The build goes to build/ (or $STREUWOLKE_BUILD).
+# It installs only the packages of its own lists in tools/deps/ (demo_lists
+# below), and builds the plug-in and streuwolke-render alone, without the
+# tests and the editor, in build-demo/ (or $STREUWOLKE_BUILD; a folder
+# configured before keeps its options, but for the tools, which it turns on).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${STREUWOLKE_BUILD:-$root/build}"
+build="${STREUWOLKE_BUILD:-$root/build-demo}"
 mkdir -p "${1:-$root/out/demo}"
 out="$(cd "${1:-$root/out/demo}" && pwd)"
 
+# The compiler, CMake and the LV2 headers; the render tool's libraries with
+# the programs that make the input and the pictures; and FFTW, which the
+# tools' configure asks for. tools/test.sh hides every other package.
+demo_lists=(build render analyze)
 if [[ -x "$root/tools/install-deps.sh" ]]; then
-    "$root/tools/install-deps.sh"
+    "$root/tools/install-deps.sh" "${demo_lists[@]}"
 fi
-cmake -S "$root" -B "$build" >/dev/null
-cmake --build "$build" -j"$(nproc)" >/dev/null
+if [[ -f "$build/CMakeCache.txt" ]]; then
+    cmake -S "$root" -B "$build" -DSTREUWOLKE_BUILD_TOOLS=ON >/dev/null
+else
+    cmake -S "$root" -B "$build" -DBUILD_TESTING=OFF -DSTREUWOLKE_BUILD_TOOLS=ON -DSTREUWOLKE_BUILD_UI=OFF >/dev/null
+fi
+cmake --build "$build" -j"$(nproc)" --target streuwolke-render >/dev/null
 render="$build/streuwolke-render"
 
 tmp="$(mktemp -d)"

@@ -1,14 +1,24 @@
 #!/usr/bin/env bash
 # Installs the Debian packages listed in tools/deps/*.txt (one name a line,
-# '#' starts a comment) that are not installed yet. A name:arch is a package
-# of another architecture (the cross builds' libraries); that architecture is
-# added to dpkg first. Needs root for dpkg and apt-get; does nothing, and
-# needs nothing, when all are there already.
+# '#' starts a comment) that are not installed yet: those of the lists named
+# (tools/install-deps.sh build render installs build.txt and render.txt), or
+# of every list when none is named. A name:arch is a package of another
+# architecture (the cross builds' libraries); that architecture is added to
+# dpkg first. Needs root for dpkg and apt-get; does nothing, and needs
+# nothing, when all are there already.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
-mapfile -t wanted < <(cat "$here"/deps/*.txt | sed -e 's/#.*//' -e 's/[[:space:]]//g' | grep -v '^$' | sort -u)
+lists=("$here"/deps/*.txt)
+if (($#)); then
+    lists=()
+    for name in "$@"; do
+        [[ -f "$here/deps/$name.txt" ]] || { echo "install-deps: no list tools/deps/$name.txt" >&2; exit 1; }
+        lists+=("$here/deps/$name.txt")
+    done
+fi
+mapfile -t wanted < <(cat "${lists[@]}" | sed -e 's/#.*//' -e 's/[[:space:]]//g' | grep -v '^$' | sort -u)
 
 missing=()
 for pkg in "${wanted[@]}"; do

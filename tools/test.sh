@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Runs every test of the project from a fresh clone: installs the Debian
-# packages it needs (root, apt-get), then builds four times, all with
-# -DSTREUWOLKE_WERROR=ON, and tests three of them:
+# packages it needs (root, apt-get), then builds in these folders, all with
+# -DSTREUWOLKE_WERROR=ON but the demo's (built as a user builds it):
 #   build-packager/  what a packager builds (-DBUILD_TESTING=OFF) with the
 #                    test, benchmark and tool packages hidden: configure,
 #                    build, install into a temporary prefix, check the bundle
+#   build-fresh-demo/  tools/demo.sh from a fresh copy of the tree, with
+#                    the packages of the lists it does not install hidden
 #   build/           optimised with debug info, all tests
 #   build-asan/      address + undefined-behaviour sanitizers, all but the host tests
 #   build-tsan/      thread sanitizer, the tests labelled "threads"
@@ -15,7 +17,7 @@
 #                    the same sessions rendered by build/ on x86-64
 # Exits non-zero when anything fails. Extra arguments go to every ctest call
 # (e.g. tools/test.sh -R lilv). STREUWOLKE_STAGES="aarch64 armhf" runs only
-# the stages named (packager, release, asan+ubsan, tsan, aarch64, armhf).
+# the stages named (packager, demo, release, asan+ubsan, tsan, aarch64, armhf).
 set -uo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -230,6 +232,167 @@ packager_stage() {
     fi
 }
 
+# The demo needs only the lists that tools/demo.sh names (demo_lists=(...)).
+# It runs from a fresh copy of the tree (what git tracks or would track) in
+# a mount namespace of its own, with a private /tmp, in which every other
+# list's packages are covered up, together with whatever they alone depend
+# on (neither the demo's packages nor the essential and required ones do):
+# an empty read-only tmpfs over each folder that holds nothing of the
+# packages that stay, a file that is one #error over each other file of
+# theirs. Before the demo it proves the hiding holds: one file of each
+# hidden package on the lists reads as hidden.
+
+# Prints the installed packages that no package of the given lists, nor an
+# essential or required one, needs, of those the other lists need, as
+# name:arch. demo_hidden_packages ROOT LIST...
+demo_hidden_packages() {
+    local root="$1" list native tmp own=() other=()
+    shift
+    native="$(dpkg --print-architecture)"
+    for list in "$root"/tools/deps/*.txt; do
+        if printf '%s\n' "$@" | grep -qx "$(basename "$list" .txt)"; then own+=("$list"); else other+=("$list"); fi
+    done
+    tmp="$(mktemp -d)"
+    dpkg-query -W -f='${db:Status-Status} ${Package}:${Architecture} ${Essential} ${Priority}\n' \
+        | awk '$1 == "installed" { print $2, $3, $4 }' >"$tmp/installed"
+    # apt-cache names a package of the native architecture or of "all"
+    # without its architecture, dpkg-query always with it.
+    demo_closure() {
+        apt-cache depends --recurse --installed --no-recommends --no-suggests --no-conflicts --no-breaks \
+            --no-replaces --no-enhances "$@" 2>/dev/null | grep -v '^[ <]' \
+            | awk -v native="$native" '
+                NR == FNR {
+                    split($1, p, ":")
+                    if (p[2] == native || p[2] == "all") plain[p[1]] = $1; else full[$1] = $1
+                    next
+                }
+                $1 in full { print full[$1]; next }
+                !index($1, ":") && $1 in plain { print plain[$1] }' "$tmp/installed" - | LC_ALL=C sort -u
+    }
+    demo_names() { sed -e 's/#.*//' -e 's/[[:space:]]//g' "$@" | grep -v '^$' | sort -u; }
+    # shellcheck disable=SC2046
+    demo_closure $(demo_names "${own[@]}") \
+        $(awk '$2 == "yes" || $3 == "required" { sub(/:.*/, "", $1); print $1 }' "$tmp/installed") >"$tmp/keep"
+    # shellcheck disable=SC2046
+    demo_closure $(demo_names "${other[@]}") | comm -23 - "$tmp/keep"
+    rm -rf "$tmp"
+}
+
+# Writes what to cover for the packages in DIR/hidden into DIR/cover: "d
+# FOLDER" for a folder that holds no path of a package that stays, "f PATH"
+# for each other path of theirs that no such folder holds. And into
+# DIR/probes, for each hidden package that a list names, one file of its own
+# that must read as hidden. demo_cover ROOT DIR
+demo_cover() {
+    local root="$1" dir="$2" usr=() top pkg path
+    # With /bin, /lib, ... linked into /usr, one file has two names.
+    for top in bin sbin lib lib32 lib64 libx32; do
+        [[ -L "/$top" ]] && usr+=(-e "s|^/$top/|/usr/$top/|")
+    done
+    demo_paths() { grep '^/' | sed "${usr[@]}" -e '' | LC_ALL=C sort -u; }
+    # shellcheck disable=SC2046
+    dpkg-query -L $(dpkg-query -W -f='${db:Status-Status} ${Package}:${Architecture}\n' \
+                    | awk '$1 == "installed" { print $2 }' | LC_ALL=C sort | comm -23 - "$dir/hidden") 2>/dev/null \
+        | demo_paths >"$dir/kept-paths"
+    # shellcheck disable=SC2046
+    awk '
+        function ancestors(p, into,   i) {
+            for (i = length(p); i > 1; --i)
+                if (substr(p, i, 1) == "/") into[substr(p, 1, i - 1)] = 1
+        }
+        NR == FNR { kept[$0] = 1; ancestors($0, holdsKept); next }
+        { hidden[++n] = $0; ancestors($0, isFolder) }
+        END {
+            for (k = 1; k <= n; ++k) {
+                p = hidden[k]
+                if (p in kept || p in holdsKept) continue
+                split("", up); ancestors(p, up)
+                inside = 0
+                for (a in up) if (a in covered) inside = 1
+                if (inside) continue
+                if (p in isFolder) { covered[p] = 1; print "d " p } else print "f " p
+            }
+        }' "$dir/kept-paths" <(dpkg-query -L $(cat "$dir/hidden") 2>/dev/null | demo_paths) >"$dir/cover"
+    : >"$dir/probes"
+    for pkg in $(sed -e 's/#.*//' -e 's/[[:space:]]//g' "$root"/tools/deps/*.txt \
+                 | awk 'NR == FNR { named[$0] = 1; next } $0 in named || substr($0, 1, index($0, ":") - 1) in named' \
+                       - "$dir/hidden"); do
+        path="$(dpkg-query -L "$pkg" | demo_paths | LC_ALL=C comm -23 - "$dir/kept-paths" | while read -r path; do
+            [[ -f "$path" && ! -L "$path" ]] && { echo "$path"; break; }; done)"
+        [[ -n "$path" ]] && echo "$pkg $path" >>"$dir/probes"
+    done
+}
+
+# Runs inside the namespace: demo_inner TREE DIR
+demo_inner() {
+    local tree="$1" dir="$2" path folders=0 files=0 name missing settings
+    mount -t tmpfs tmpfs /tmp || return 1
+    echo '#error "hidden in the demo stage of tools/test.sh"' >/tmp/hidden
+    while read -r _ path; do
+        [[ -L "$path" ]] && continue
+        if [[ -d "$path" ]]; then
+            mount -t tmpfs -o ro,size=4k tmpfs "$path" || return 1
+            ((++folders))
+        elif [[ -f "$path" ]]; then
+            mount --bind /tmp/hidden "$path" || return 1
+            ((++files))
+        fi
+    done <"$dir/cover"
+    echo "=== demo: hid $(wc -l <"$dir/hidden") packages ($folders folders, $files files)"
+    while read -r name path; do
+        if [[ -e "$path" ]] && ! cmp -s "$path" /tmp/hidden; then
+            echo "demo: $path of $name is still there: the hiding does not work"
+            return 1
+        fi
+    done <"$dir/probes"
+    echo "demo: one file of each of the $(wc -l <"$dir/probes") hidden packages on the lists reads as hidden"
+
+    STREUWOLKE_BUILD="$dir/build" "$tree/tools/demo.sh" "$dir/out" >"$dir/demo-output.log" 2>&1 \
+        || { tail -n 40 "$dir/demo-output.log"; echo "demo: tools/demo.sh failed"; return 1; }
+    [[ "$(tail -n 1 "$dir/demo-output.log")" == "$dir/out" ]] \
+        || { tail -n 5 "$dir/demo-output.log"; echo "demo: the last line is not the output folder"; return 1; }
+    # Each setting it names ("  NAME") has its sound, its spectrogram and its
+    # impulse responses with their picture.
+    missing=()
+    mapfile -t settings < <(sed -n 's/^  \([a-z0-9-]*\)$/\1/p' "$dir/demo-output.log")
+    for name in "${settings[@]}"; do
+        for path in "$name.wav" "$name-spectrogram.png" "$name-ir.wav" "$name-ir.png"; do
+            [[ -s "$dir/out/$path" ]] || missing+=("$path")
+        done
+    done
+    ((${#settings[@]} > 1 && ${#missing[@]} == 0)) \
+        || { echo "demo: settings: ${settings[*]}; missing or empty: ${missing[*]}"; return 1; }
+    echo "demo: rendered ${#settings[@]} settings into $dir/out"
+}
+
+# demo_stage NAME DIR
+demo_stage() {
+    local name="$1" dir="$root/$2" t0=$SECONDS ns=(unshare -m) lists rc
+    echo "=== $name: tools/demo.sh from a fresh copy in $2, the packages of the lists it does not name hidden"
+    ((EUID == 0)) || ns=(unshare -U -r -m)
+    read -ra lists <<<"$(sed -n 's/^demo_lists=(\(.*\))$/\1/p' "$root/tools/demo.sh")"
+    if ((${#lists[@]} == 0)); then
+        failures+=("$name: no demo_lists=(...) in tools/demo.sh")
+        summaries+=("$name: FAILED, tools/demo.sh names no lists")
+        return
+    fi
+    rm -rf "$dir"
+    mkdir -p "$dir/tree"
+    (cd "$root" && git ls-files -z --cached --others --exclude-standard \
+        | tar --null --ignore-failed-read -T - -cf -) | tar -xf - -C "$dir/tree"
+    demo_hidden_packages "$root" "${lists[@]}" >"$dir/hidden"
+    demo_cover "$root" "$dir"
+    # shellcheck disable=SC2016
+    "${ns[@]}" bash -c "$(declare -f demo_inner)"'; demo_inner "$@"' demo "$dir/tree" "$dir"
+    rc=$?
+    if ((rc == 0)); then
+        summaries+=("$name: built and rendered from a fresh copy, $(wc -l <"$dir/hidden") packages of the other lists hidden ($((SECONDS - t0)) s)")
+    else
+        failures+=("$name: failed")
+        summaries+=("$name: FAILED ($((SECONDS - t0)) s)")
+    fi
+}
+
 # The sessions of tests/render_sessions.cpp rendered on x86-64 by build/
 # (configured as the release stage does, when that stage did not run), once
 # for both cross stages, into build/sessions-x86-64/.
@@ -282,6 +445,7 @@ wanted() { [[ -z "${STREUWOLKE_STAGES:-}" || " $STREUWOLKE_STAGES " == *" $1 "* 
 
 extra=("$@")
 wanted packager && packager_stage "packager" build-packager
+wanted demo && demo_stage "demo" build-fresh-demo
 wanted release && stage "release" build "-DSTREUWOLKE_WERROR=ON"
 wanted asan+ubsan && stage "asan+ubsan" build-asan "-DSTREUWOLKE_WERROR=ON -DSTREUWOLKE_SANITIZE=ON" -LE host
 wanted tsan && stage "tsan" build-tsan "-DSTREUWOLKE_WERROR=ON -DSTREUWOLKE_TSAN=ON" -L threads

@@ -3,7 +3,8 @@
 # once per setting, and checks the two exports: one with both banks alike
 # (left and right must match to the bit, which an in-place aliasing fault
 # breaks), one with spread and modulation (left and right must differ, which
-# only the plug-in does).
+# only the plug-in does). Each run of ardour.lua also checks how Ardour
+# presents the controls: their texts, scales and automation.
 # Usage: ardour.sh LV2_DIR (a folder holding the plug-in bundle)
 . "${0%/*}/common.sh"
 tool=$(compgen -c ardour | grep -E '^ardour[0-9]+-lua$' | sort -uV | tail -n 1) || true

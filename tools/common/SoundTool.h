@@ -4,6 +4,7 @@
 // place (an error or an interrupt removes it).
 #pragma once
 
+#include <fcntl.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -113,7 +115,40 @@ struct SoundFile {
     }
 };
 
-// The input, with a note on stderr when it has to be mixed down to mono.
+// The frames a RIFF WAVE file's data chunk claims, or -1 when the path is
+// no such WAV on disk (a pipe is never read twice) or its chunks cannot be
+// followed to the data. libsndfile quietly reads only what is there, so
+// this is how a cut file shows.
+inline long long wavDeclaredFrames(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    std::ifstream file(path, std::ios::binary);
+    auto le32 = [](const unsigned char* p) { return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24); };
+    unsigned char head[12], chunk[8], fmt[16];
+    if (!file.read(reinterpret_cast<char*>(head), 12) || std::memcmp(head, "RIFF", 4) ||
+        std::memcmp(head + 8, "WAVE", 4))
+        return -1;
+    uint32_t blockAlign = 0;
+    while (file.read(reinterpret_cast<char*>(chunk), 8)) {
+        const uint32_t size = le32(chunk + 4);
+        if (!std::memcmp(chunk, "data", 4))
+            return blockAlign ? (long long)(size / blockAlign) : -1;
+        if (!std::memcmp(chunk, "fmt ", 4)) {
+            if (size < 16 || !file.read(reinterpret_cast<char*>(fmt), 16))
+                return -1;
+            blockAlign = uint32_t(fmt[12] | fmt[13] << 8);
+            file.seekg(std::streamoff(size) - 16 + (size & 1), std::ios::cur);
+        } else {
+            file.seekg(std::streamoff(size) + (size & 1), std::ios::cur);  // chunks are padded to even sizes
+        }
+    }
+    return -1;
+}
+
+// The input, with a note on stderr when it has to be mixed down to mono and
+// a warning when its data ends before its header says.
 inline void openInput(SoundFile& in, const std::string& path, const char* tool)
 {
     in.file = sf_open(path.c_str(), SFM_READ, &in.info);
@@ -124,6 +159,10 @@ inline void openInput(SoundFile& in, const std::string& path, const char* tool)
     if (in.info.channels > 1)
         std::fprintf(stderr, "%s: note: %s has %d channels, mixed down to mono\n", tool, path.c_str(),
                      in.info.channels);
+    const long long declared = wavDeclaredFrames(path);
+    if (declared > in.info.frames)
+        std::fprintf(stderr, "%s: warning: %s ends after %lld frames, its header says %lld (a cut file?); "
+                     "using what is there\n", tool, path.c_str(), (long long)in.info.frames, declared);
 }
 
 // Up to mono.size() frames of the input, mixed down; how many were read.
@@ -167,16 +206,65 @@ inline void removePartialOnInterrupt()
     std::signal(SIGTERM, removePartialAndExit);
 }
 
-// A 32-bit float WAV beside `path` under a temporary name.
+// A file this run reads, which its output must not replace.
+struct ReadFile {
+    std::string path;
+    std::string what;  // "the input", "a file of the plug-in bundle", ...
+};
+
+// The file that OUT names, through any links: a link is written through
+// and keeps pointing at the new output, and /dev/stdout redirected to a
+// file writes that file. Refused before anything is written: an OUT that
+// is one of the files the run reads (by any path, hard or symbolic link),
+// one that exists but is no regular file (a folder, a terminal, a pipe),
+// and a link to nothing.
+inline std::string outputPath(const std::string& out, const std::vector<ReadFile>& reads)
+{
+    struct stat target;
+    if (stat(out.c_str(), &target) != 0) {
+        struct stat link;
+        if (lstat(out.c_str(), &link) == 0)
+            throw std::runtime_error("cannot write " + out + ": a link to nothing");
+        return out;  // a new file; a missing folder shows when it is opened
+    }
+    if (!S_ISREG(target.st_mode))
+        throw std::runtime_error("cannot write " + out + ": not a regular file");
+    for (const ReadFile& r : reads) {
+        struct stat st;
+        if (stat(r.path.c_str(), &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino)
+            throw std::runtime_error("will not write " + out + ": it is " + r.what + " (" + r.path +
+                                     "); choose another OUT");
+    }
+    char* real = realpath(out.c_str(), nullptr);
+    if (!real) {
+        const int error = errno;
+        throw std::runtime_error("cannot write " + out + ": " + std::strerror(error));
+    }
+    const std::string path = real;
+    std::free(real);
+    return path;
+}
+
+// A 32-bit float WAV beside `path` under a temporary name that this process
+// creates afresh: whatever already has that name is never opened, nor
+// removed by an interrupt.
 inline void openPartialOutput(SoundFile& out, const std::string& path, int rate, int channels)
 {
-    std::snprintf(g_partialPath, sizeof g_partialPath, "%s.partial-%d", path.c_str(), int(getpid()));
+    char partial[sizeof g_partialPath];
+    std::snprintf(partial, sizeof partial, "%s.partial-%d", path.c_str(), int(getpid()));
     out.info.samplerate = rate;
     out.info.channels = channels;
     out.info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    out.file = sf_open(g_partialPath, SFM_WRITE, &out.info);
+    const int fd = open(partial, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int error = errno;
+        throw std::runtime_error("cannot write " + path + ": " +
+                                 (error == EEXIST ? std::string(partial) + " is in the way" : std::strerror(error)));
+    }
+    std::memcpy(g_partialPath, partial, sizeof partial);
+    out.file = sf_open_fd(fd, SFM_WRITE, &out.info, SF_TRUE);
     if (!out.file) {
-        g_partialPath[0] = '\0';
+        removePartial();
         throw std::runtime_error("cannot write " + path + ": " + sf_strerror(nullptr));
     }
 }

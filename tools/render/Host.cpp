@@ -180,6 +180,40 @@ const Preset* Host::findPreset(const std::string& name) const
     return nullptr;
 }
 
+std::vector<std::string> Host::files() const
+{
+    LilvWorld* world = world_->world;
+    const LilvPlugin* plugin = world_->plugin;
+    std::vector<std::string> paths;
+    auto add = [&](const LilvNode* uri) {
+        if (char* path = lilv_file_uri_parse(lilv_node_as_uri(uri), nullptr)) {
+            paths.emplace_back(path);
+            lilv_free(path);
+        }
+    };
+    const LilvNodes* data = lilv_plugin_get_data_uris(plugin);
+    LILV_FOREACH (nodes, it, data)
+        add(lilv_nodes_get(data, it));
+    add(lilv_plugin_get_library_uri(plugin));
+    LilvNode* manifest = lilv_new_uri(world, (std::string(lilv_node_as_uri(lilv_plugin_get_bundle_uri(plugin))) +
+                                              "manifest.ttl").c_str());
+    add(manifest);
+    lilv_node_free(manifest);
+    LilvNode* seeAlso = lilv_new_uri(world, LILV_NS_RDFS "seeAlso");
+    for (const Preset& preset : presets_) {
+        LilvNode* node = lilv_new_uri(world, preset.uri.c_str());
+        LilvNodes* described = lilv_world_find_nodes(world, node, seeAlso, nullptr);
+        LILV_FOREACH (nodes, it, described)
+            add(lilv_nodes_get(described, it));
+        lilv_nodes_free(described);
+        lilv_node_free(node);
+    }
+    lilv_node_free(seeAlso);
+    std::sort(paths.begin(), paths.end());
+    paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+    return paths;
+}
+
 std::vector<std::pair<size_t, float>> Host::presetValues(const Preset& preset)
 {
     struct Sink {

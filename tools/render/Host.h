@@ -44,6 +44,10 @@ public:
     // lilv's state API.
     std::vector<std::pair<size_t, float>> presetValues(const Preset& preset);
 
+    // The files the plug-in is loaded from: its bundle's manifest, the
+    // Turtle that describes it and its presets, and the library.
+    std::vector<std::string> files() const;
+
     struct World;
 
 private:

@@ -25,18 +25,29 @@ const char* const kUsage =
     "                         [--block N] [--bundle DIR]\n"
     "       streuwolke-render --list [--bundle DIR]\n"
     "\n"
-    "Renders the (mono, or mixed down to mono) input at its own sample rate into a\n"
-    "stereo 32-bit float WAV. Controls start at their defaults; --preset sets every\n"
-    "control but the mix; --set overrides single controls after the preset.\n"
+    "Renders the (mono, or mixed down to mono) input at its own sample rate, which\n"
+    "must lie in 8000..768000 Hz, into a stereo 32-bit float WAV. OUT is written\n"
+    "through links and never replaces IN or a file of the plug-in bundle. Controls\n"
+    "start at their defaults; --preset sets every control but the mix; --set\n"
+    "overrides single controls after the preset.\n"
     "  --tail     time rendered after the input's end; auto (the default) stops once\n"
-    "             the output has stayed below -90 dBFS for 0.5 s, after 60 s at most\n"
+    "             the output has stayed below -90 dBFS for 0.5 s, after 60 s or\n"
+    "             2^24 frames (21.8 s at 768 kHz) at most\n"
     "  --block    frames per run call (default 256)\n"
     "  --bundle   the plug-in bundle folder; otherwise LV2_PATH, the bundle beside\n"
     "             this program, or lilv's default search path\n";
 
 const double kQuietLevel = 3.1622777e-5; // -90 dBFS
 const double kQuietSeconds = 0.5;
+// The longest decay (10 s) falls by 90 dB in 15 s, so a minute is ample; in
+// frames the tail stops at 2^24 (128 MiB of output) whatever the rate.
 const double kTailLimitSeconds = 60.0;
+const size_t kTailLimitFrames = size_t(1) << 24;
+// The plug-in takes any rate, but its filters and modulation are set for
+// 48 kHz and it is tested from 8 kHz to 768 kHz: a header outside that
+// range is a damaged file rather than audio.
+const int kMinRate = 8000;
+const int kMaxRate = 768000;
 
 struct Options {
     std::string in, out, preset, bundle;
@@ -121,9 +132,16 @@ void renderFile(Host& host, const Options& o)
     SoundFile in;
     openInput(in, o.in, "streuwolke-render");
     const SF_INFO& inInfo = in.info;
+    if (inInfo.samplerate < kMinRate || inInfo.samplerate > kMaxRate)
+        throw std::runtime_error(o.in + ": a sample rate of " + std::to_string(inInfo.samplerate) + " Hz is outside " +
+                                 std::to_string(kMinRate) + ".." + std::to_string(kMaxRate) + " Hz");
     const double rate = inInfo.samplerate;
+    std::vector<ReadFile> reads{{o.in, "the input"}};
+    for (const std::string& path : host.files())
+        reads.push_back({path, "a file of the plug-in bundle"});
+    const std::string outPath = outputPath(o.out, reads);
     SoundFile out;
-    openPartialOutput(out, o.out, inInfo.samplerate, 2);
+    openPartialOutput(out, outPath, inInfo.samplerate, 2);
 
     Processor processor(host, rate, controls, o.block);
     const size_t chunk = o.block * ((8192 + o.block - 1) / o.block);
@@ -131,7 +149,7 @@ void renderFile(Host& host, const Options& o)
 
     const size_t quietFrames = size_t(kQuietSeconds * rate);
     const size_t tailLimit = o.tail >= 0 ? size_t(std::llround(o.tail * rate))
-                                         : size_t(kTailLimitSeconds * rate);
+                                         : std::min(size_t(kTailLimitSeconds * rate), kTailLimitFrames);
     const bool progress = inInfo.frames > 10 * inInfo.samplerate;
     const bool terminal = isatty(STDERR_FILENO);
     int shown = -1;
@@ -148,8 +166,8 @@ void renderFile(Host& host, const Options& o)
             const bool autoTail = o.tail < 0;
             if (tail >= tailLimit || (autoTail && quiet >= quietFrames)) {
                 if (autoTail && quiet < quietFrames)
-                    std::fprintf(stderr, "streuwolke-render: note: tail cut after %g s, still above -90 dBFS\n",
-                                 kTailLimitSeconds);
+                    std::fprintf(stderr, "streuwolke-render: note: tail cut after %.1f s, still above -90 dBFS\n",
+                                 double(tailLimit) / rate);
                 if (n == 0)
                     break;
             } else {
@@ -166,7 +184,7 @@ void renderFile(Host& host, const Options& o)
             const bool loud = std::fabs(left[i]) >= kQuietLevel || std::fabs(right[i]) >= kQuietLevel;
             quiet = loud ? 0 : quiet + 1;
         }
-        writeFrames(out, o.out, both.data(), n);
+        writeFrames(out, outPath, both.data(), n);
 
         if (progress) {
             const int percent = int(100.0 * double(read) / double(inInfo.frames));
@@ -180,7 +198,7 @@ void renderFile(Host& host, const Options& o)
     if (progress && terminal)
         std::fprintf(stderr, "\rrendering %s: done, %.1f s of tail\n", o.in.c_str(), double(tail) / rate);
 
-    commitOutput(out, o.out);
+    commitOutput(out, outPath);
 }
 
 } // namespace
