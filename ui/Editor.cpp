@@ -348,6 +348,8 @@ void readOptions(const LV2_Feature* const* features, double& scale, double& rate
     }
 }
 
+// UI thread, like every callback here but lv2ui_descriptor and
+// extension_data; no two of them run at once.
 LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const char*, LV2UI_Write_Function write,
     LV2UI_Controller controller, LV2UI_Widget* widget, const LV2_Feature* const* features)
 {
@@ -441,13 +443,14 @@ void destroyEditor(Editor* editor)
     delete editor;
 }
 
+// UI thread. Waits for the worker, which stops a render between two blocks.
 void cleanup(LV2UI_Handle handle)
 {
     destroyEditor(static_cast<Editor*>(handle));
 }
 
-// A control moved by the host: automation, a preset, another editor, or the
-// echo of this editor's own write.
+// UI thread. A control moved by the host: automation, a preset, another
+// editor, or the echo of this editor's own write.
 void portEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t format, const void* buffer)
 {
     Editor* editor = static_cast<Editor*>(handle);
@@ -462,11 +465,13 @@ void portEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t forma
     editor->askForPreview();
 }
 
+// UI thread, as often as the host likes (about 30 times a second), or never.
 int idle(LV2UI_Handle handle)
 {
     return static_cast<Editor*>(handle)->idle();
 }
 
+// UI thread.
 int show(LV2UI_Handle handle)
 {
     Editor* editor = static_cast<Editor*>(handle);
@@ -476,6 +481,7 @@ int show(LV2UI_Handle handle)
     return 0;
 }
 
+// UI thread.
 int hide(LV2UI_Handle handle)
 {
     Editor* editor = static_cast<Editor*>(handle);
@@ -487,8 +493,9 @@ int hide(LV2UI_Handle handle)
 const LV2UI_Idle_Interface kIdle = {idle};
 const LV2UI_Show_Interface kShow = {show, hide};
 
-// No resize interface: LV2 has deprecated it. A host sizes the editor's
-// window as it does any X window, and the editor follows (ConfigureNotify).
+// Discovery class: any thread, any time. No resize interface: LV2 has
+// deprecated it. A host sizes the editor's window as it does any X window,
+// and the editor follows (ConfigureNotify).
 const void* extensionData(const char* uri)
 {
     if (std::strcmp(uri, LV2_UI__idleInterface) == 0)
@@ -502,6 +509,7 @@ const LV2UI_Descriptor kDescriptor = {kEditorUri, instantiate, cleanup, portEven
 
 } // namespace
 
+// Discovery class.
 LV2_SYMBOL_EXPORT const LV2UI_Descriptor* lv2ui_descriptor(uint32_t index)
 {
     return index == 0 ? &kDescriptor : nullptr;

@@ -2,7 +2,8 @@
 # The editor in a real host: jalv.gtk3 embeds it through suil's X11-in-Gtk3
 # wrapper, on a dummy JACK server under Xvfb. The editor must come up inside
 # jalv's window and draw its picture, and a drag of its Mix knob to 0 % must
-# reach the plug-in: the left output becomes the dry click alone.
+# reach the plug-in: the left output becomes the dry click alone (at 50 %
+# hardly a frame of it is).
 # Usage: jalv.sh LV2_DIR (a folder holding the plug-in bundle)
 . "${0%/*}/../hosts/common.sh"
 . "${0%/*}/x11.sh"
@@ -71,6 +72,12 @@ for _ in $(seq 50); do [ "$(pixel "$window" 47 324)" = "61 66 76" ] && break; sl
 [ "$(pixel "$window" 47 324)" = "61 66 76" ] || fail "the Mix knob did not go down to 0 %"
 sleep 0.5
 record after
-expect_level "$scratch/after.wav" 2,1v-1 "at mix 0 %, left minus click" -999 -100
+# Left minus click is silent but where the dummy server on a loaded machine
+# let a period slip between the ports (a few blocks of 256 frames), so the
+# share of silent frames counts, not the level.
+silent=$(sox "$scratch/after.wav" -t dat - remix 2,1v-1 |
+  awk '!/^;/ { n++; if ($2 < 1e-6 && $2 > -1e-6) z++ } END { printf "%.3f", n ? z / n : 0 }')
+echo "at mix 0 %, left minus click: $silent of the frames silent"
+awk -v s="$silent" 'BEGIN { exit !(s >= 0.9) }' || fail "at mix 0 % the left output is not the dry click"
 kill -0 $jalv_pid 2>/dev/null || { cat "$scratch/jalv.log"; fail "jalv quit"; }
 echo "jalv.gtk3: the editor's Mix reaches the plug-in"
