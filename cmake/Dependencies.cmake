@@ -11,9 +11,13 @@
 #   STREUWOLKE_BUILD_TOOLS  lilv-0 (PkgConfig::LILV), sndfile
 #                           (PkgConfig::SNDFILE), fftw3 (PkgConfig::FFTW);
 #                           the tests use the first two directly as well
+#   STREUWOLKE_BUILD_UI     cairo with its Xlib surface (PkgConfig::CAIRO),
+#                           x11 (PkgConfig::X11), fftw3 (PkgConfig::FFTW),
+#                           Threads
 #
 # Debian 12 packages: pkg-config, lv2-dev; libgtest-dev; libbenchmark-dev;
-# liblilv-dev, libsndfile1-dev, libfftw3-dev (tools/deps/*.txt).
+# liblilv-dev, libsndfile1-dev, libfftw3-dev; libcairo2-dev, libx11-dev
+# (tools/deps/*.txt).
 
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LV2 REQUIRED IMPORTED_TARGET lv2)
@@ -37,5 +41,14 @@ endif()
 if(STREUWOLKE_BUILD_TOOLS)
   pkg_check_modules(LILV REQUIRED IMPORTED_TARGET lilv-0)
   pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
+endif()
+
+if(STREUWOLKE_BUILD_UI)
+  pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo cairo-xlib)
+  pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
+  find_package(Threads REQUIRED)
+endif()
+
+if(STREUWOLKE_BUILD_TOOLS OR STREUWOLKE_BUILD_UI)
   pkg_check_modules(FFTW REQUIRED IMPORTED_TARGET fftw3)
 endif()

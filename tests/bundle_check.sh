@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # One check of the built bundle with the tools a packager or host uses.
-# Usage: bundle_check.sh validate|exports|needed|lv2info BUNDLE_DIR LIBRARY
+# Usage: bundle_check.sh validate|exports|ui-exports|needed|lv2info BUNDLE_DIR LIBRARY
 #        bundle_check.sh version BUNDLE_DIR LIBRARY PROJECT_VERSION CHANGELOG
 set -uo pipefail
 check="$1" bundle="$2" library="$3"
@@ -24,6 +24,11 @@ exports)
     syms="$(nm -D --defined-only "$library" | awk '{print $NF}')"
     echo "$syms"
     [[ "$syms" == lv2_descriptor ]] || fail "exports other than lv2_descriptor"
+    ;;
+ui-exports)
+    syms="$(nm -D --defined-only "$library" | awk '{print $NF}')"
+    echo "$syms"
+    [[ "$syms" == lv2ui_descriptor ]] || fail "exports other than lv2ui_descriptor"
     ;;
 needed)
     needed="$(readelf -d "$library" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort)"

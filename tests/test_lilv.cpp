@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <lilv/lilv.h>
 #include <lv2/core/lv2.h>
+#include <lv2/port-props/port-props.h>
 
 #include "Harness.h"
 #include "engine/FloatMode.h"
@@ -102,7 +103,8 @@ double energy(const std::vector<float>& x, size_t from, size_t to)
 }
 
 // The Turtle against the library's port table (plugin/Ports.h): index,
-// symbol and kind of every port, and each control's range and default.
+// symbol, name and kind of every port, and each control's range, default
+// and scale.
 TEST_F(Lilv, PortsMatchTheLibrarysTable)
 {
     ASSERT_EQ(lilv_plugin_get_num_ports(plugin), uint32_t(kPortCount));
@@ -112,6 +114,9 @@ TEST_F(Lilv, PortsMatchTheLibrarysTable)
         const LilvPort* port = lilv_plugin_get_port_by_index(plugin, index);
         ASSERT_NE(port, nullptr);
         EXPECT_STREQ(lilv_node_as_string(lilv_port_get_symbol(plugin, port)), row.symbol);
+        LilvNode* name = lilv_port_get_name(plugin, port);
+        EXPECT_STREQ(name ? lilv_node_as_string(name) : "", row.name);
+        lilv_node_free(name);
         const bool audio = !row.setting, input = index != kPortOutputLeft && index != kPortOutputRight;
         EXPECT_EQ(lilv_port_is_a(plugin, port, node(audio ? LV2_CORE__AudioPort : LV2_CORE__ControlPort)), true);
         EXPECT_EQ(lilv_port_is_a(plugin, port, node(input ? LV2_CORE__InputPort : LV2_CORE__OutputPort)), true);
@@ -127,6 +132,10 @@ TEST_F(Lilv, PortsMatchTheLibrarysTable)
         EXPECT_TRUE(row.minimum <= row.fallback && row.fallback <= row.maximum && row.minimum < row.maximum);
         for (LilvNode* n : {def, min, max})
             lilv_node_free(n);
+        EXPECT_EQ(lilv_port_has_property(plugin, port, node(LV2_PORT_PROPS__logarithmic)),
+            row.scale == PortScale::Logarithmic);
+        EXPECT_EQ(lilv_port_has_property(plugin, port, node(LV2_CORE__integer)), row.scale == PortScale::Integer);
+        EXPECT_EQ(lilv_port_has_property(plugin, port, node(LV2_CORE__toggled)), row.scale == PortScale::Toggle);
     }
     EXPECT_STREQ(lilv_node_as_uri(lilv_plugin_class_get_uri(lilv_plugin_get_class(plugin))), LV2_CORE__ReverbPlugin);
     LilvNodes* required = lilv_plugin_get_required_features(plugin);

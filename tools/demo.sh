@@ -6,8 +6,8 @@
 # Usage: tools/demo.sh [OUTPUT_FOLDER]   (default: out/demo)
 # It installs only the packages of its own lists in tools/deps/ (demo_lists
 # below), and builds the plug-in and streuwolke-render alone, without the
-# tests, in build-demo/ (or $STREUWOLKE_BUILD; a folder configured before
-# keeps its options, but for the tools, which it turns on).
+# tests and the editor, in build-demo/ (or $STREUWOLKE_BUILD; a folder
+# configured before keeps its options, but for the tools, which it turns on).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -25,7 +25,7 @@ fi
 if [[ -f "$build/CMakeCache.txt" ]]; then
     cmake -S "$root" -B "$build" -DSTREUWOLKE_BUILD_TOOLS=ON >/dev/null
 else
-    cmake -S "$root" -B "$build" -DBUILD_TESTING=OFF -DSTREUWOLKE_BUILD_TOOLS=ON >/dev/null
+    cmake -S "$root" -B "$build" -DBUILD_TESTING=OFF -DSTREUWOLKE_BUILD_TOOLS=ON -DSTREUWOLKE_BUILD_UI=OFF >/dev/null
 fi
 cmake --build "$build" -j"$(nproc)" --target streuwolke-render >/dev/null
 render="$build/streuwolke-render"

@@ -89,32 +89,44 @@ stage() {
 private_ns=(unshare -m)
 ((EUID == 0)) || private_ns=(unshare -U -r -m)
 
-# The packager's build needs a compiler, CMake, pkg-config and lv2-dev, and
-# nothing else. It runs in a mount namespace of its own in which the headers,
-# CMake packages and static libraries of the test, benchmark and tool
-# dependencies are covered up (a read-only empty tmpfs over each folder, a file
-# that is one #error over each header or archive), and pkg-config sees only
-# lv2.pc. Before the build it proves the hiding works: asking for the tests,
-# the benchmarks or the tools there must fail to find GTest, benchmark and
-# lilv-0.
+# The packager's build needs a compiler, CMake, pkg-config, lv2-dev and, for
+# the editor, cairo, Xlib and FFTW, and nothing else. It runs in a mount
+# namespace of its own in which the headers, CMake packages and static
+# libraries of the test, benchmark and tool dependencies are covered up (a
+# read-only empty tmpfs over each folder, a file that is one #error over each
+# header or archive), and pkg-config sees only lv2.pc and the editor's
+# packages (with what they require). Before the build it proves the hiding
+# works: asking for the tests, the benchmarks or the tools there must fail to
+# find GTest, benchmark and lilv-0. After it, the plug-in alone
+# (-DSTREUWOLKE_BUILD_UI=OFF) builds with pkg-config seeing lv2.pc only.
 packager_hidden_dirs=(
     /usr/include/gtest /usr/include/gmock /usr/include/benchmark /usr/include/lilv-0
     /usr/include/serd-0 /usr/include/sord-0 /usr/include/sratom-0
-    /usr/src/googletest /usr/lib/*/cmake/GTest /usr/lib/*/cmake/benchmark /usr/lib/*/cmake/fftw3
+    /usr/src/googletest /usr/lib/*/cmake/GTest /usr/lib/*/cmake/benchmark
 )
 packager_hidden_files=(
-    /usr/include/sndfile.h /usr/include/sndfile.hh /usr/include/fftw3*
+    /usr/include/sndfile.h /usr/include/sndfile.hh
     /usr/lib/*/libgtest*.a /usr/lib/*/libgmock*.a /usr/lib/*/libbenchmark*.a
 )
+packager_editor_packages=(cairo cairo-xlib x11 fftw3)
 
 # Runs inside the namespace: packager_inner ROOT BUILD_DIR SCRATCH_DIR
 packager_inner() {
     local root="$1" dir="$2" scratch="$3" path hidden=()
     set -u
     mount -t tmpfs -o mode=0755 tmpfs "$scratch" || return 1
-    mkdir "$scratch/pkgconfig" "$scratch/prefix"
+    mkdir "$scratch/pkgconfig" "$scratch/pkgconfig-lv2" "$scratch/prefix" "$scratch/prefix-lv2"
     echo '#error "hidden in the packager build of tools/test.sh"' >"$scratch/hidden"
     cp "$(pkg-config --variable=pcfiledir lv2)/lv2.pc" "$scratch/pkgconfig/" || return 1
+    cp "$scratch/pkgconfig/lv2.pc" "$scratch/pkgconfig-lv2/" || return 1
+    # The editor's packages and every package they require, privately too.
+    local queue=("${packager_editor_packages[@]}") name
+    while ((${#queue[@]})); do
+        name="${queue[0]}" queue=("${queue[@]:1}")
+        [[ -f "$scratch/pkgconfig/$name.pc" ]] && continue
+        cp "$(pkg-config --variable=pcfiledir "$name")/$name.pc" "$scratch/pkgconfig/" || return 1
+        mapfile -t -O "${#queue[@]}" queue < <(pkg-config --print-requires --print-requires-private "$name" | awk '{ print $1 }')
+    done
     for path in "${packager_hidden_dirs[@]}"; do
         [[ -d "$path" ]] || continue
         mount -t tmpfs -o ro,size=4k tmpfs "$path" || return 1
@@ -127,7 +139,7 @@ packager_inner() {
     done
     export PKG_CONFIG_LIBDIR="$scratch/pkgconfig"
     unset PKG_CONFIG_PATH PKG_CONFIG_SYSROOT_DIR CMAKE_PREFIX_PATH
-    echo "=== packager: hidden: ${hidden[*]}; pkg-config sees only lv2.pc"
+    echo "=== packager: hidden: ${hidden[*]}; pkg-config sees only lv2.pc and the editor's: ${packager_editor_packages[*]}"
 
     # The hiding holds: each option that needs a hidden package fails.
     local probe options want out
@@ -161,6 +173,8 @@ packager_inner() {
         grep -q "^$option_value:BOOL=OFF$" "$root/$dir/CMakeCache.txt" \
             || { echo "packager: $option_value is not OFF in the cache"; return 1; }
     done
+    grep -q "^STREUWOLKE_BUILD_UI:BOOL=ON$" "$root/$dir/CMakeCache.txt" \
+        || { echo "packager: the editor is not on by default"; return 1; }
     if ! cmake --build "$root/$dir" -j2 >"$root/$dir/build-output.log" 2>&1; then
         tail -n 60 "$root/$dir/build-output.log"
         echo "packager: build failed"
@@ -171,20 +185,48 @@ packager_inner() {
         echo "packager: install failed"
         return 1
     fi
-    # Exactly the bundle: the module and the Turtle files, nothing else.
-    local bundle=lib/lv2/plonkbrett-streuwolke.lv2 expected installed ttl
-    expected="$bundle/libplonkbrett-streuwolke.so"
-    for ttl in "$root"/bundle/*.ttl; do
-        expected+=$'\n'"$bundle/$(basename "$ttl")"
+    # Exactly the bundle: the module, the editor's module and the Turtle
+    # files, nothing else.
+    packager_check_bundle "$scratch/prefix" libplonkbrett-streuwolke.so libplonkbrett-streuwolke-ui.so || return 1
+    grep -q 'ui:X11UI' "$scratch/prefix/lib/lv2/plonkbrett-streuwolke.lv2/manifest.ttl" \
+        || { echo "packager: the manifest declares no editor"; return 1; }
+
+    # The plug-in alone, with pkg-config seeing lv2.pc only: no editor, and
+    # no Turtle that declares one.
+    export PKG_CONFIG_LIBDIR="$scratch/pkgconfig-lv2"
+    if ! { cmake -S "$root" -B "$root/$dir/alone" -DBUILD_TESTING=OFF -DSTREUWOLKE_BUILD_UI=OFF -DSTREUWOLKE_WERROR=ON \
+            && cmake --build "$root/$dir/alone" -j2 --target plonkbrett-streuwolke \
+            && cmake --install "$root/$dir/alone" --prefix "$scratch/prefix-lv2"; } >"$root/$dir/alone-output.log" 2>&1; then
+        tail -n 40 "$root/$dir/alone-output.log"
+        echo "packager: the plug-in alone (-DSTREUWOLKE_BUILD_UI=OFF) failed"
+        return 1
+    fi
+    packager_check_bundle "$scratch/prefix-lv2" libplonkbrett-streuwolke.so || return 1
+    if grep -q 'ui:ui\|ui:X11UI' "$scratch/prefix-lv2/lib/lv2/plonkbrett-streuwolke.lv2/"*.ttl; then
+        echo "packager: the bundle without the editor still declares it"
+        return 1
+    fi
+}
+
+# packager_check_bundle PREFIX MODULE...: PREFIX holds the bundle's Turtle
+# files and these modules, each not empty, and nothing else.
+packager_check_bundle() {
+    local prefix="$1" bundle=lib/lv2/plonkbrett-streuwolke.lv2 expected="" installed ttl module
+    shift
+    for module in "$@"; do
+        expected+="$bundle/$module"$'\n'
+        [[ -s "$prefix/$bundle/$module" ]] || { echo "packager: $module missing or empty"; return 1; }
     done
-    expected="$(sort <<<"$expected")"
-    installed="$(cd "$scratch/prefix" && find . -type f -printf '%P\n' | sort)"
+    for ttl in "$root"/bundle/*.ttl; do
+        expected+="$bundle/$(basename "$ttl")"$'\n'
+    done
+    expected="$(sort <<<"$expected" | sed '/^$/d')"
+    installed="$(cd "$prefix" && find . -type f -printf '%P\n' | sort)"
     echo "packager: installed: $(tr '\n' ' ' <<<"$installed")"
     if [[ "$installed" != "$expected" ]]; then
         echo "packager: expected: $(tr '\n' ' ' <<<"$expected")"
         return 1
     fi
-    [[ -s "$scratch/prefix/$bundle/libplonkbrett-streuwolke.so" ]] || { echo "packager: empty module"; return 1; }
 }
 
 # packager_stage NAME BUILD_DIR
@@ -193,12 +235,12 @@ packager_stage() {
     echo "=== $name: configure, build and install in $dir with -DBUILD_TESTING=OFF, test, bench and tool packages hidden"
     scratch="$(mktemp -d)"
     # shellcheck disable=SC2016
-    "${private_ns[@]}" bash -c "$(declare -p packager_hidden_dirs packager_hidden_files); $(declare -f packager_inner)"'; packager_inner "$@"' \
+    "${private_ns[@]}" bash -c "$(declare -p packager_hidden_dirs packager_hidden_files packager_editor_packages); $(declare -f packager_inner packager_check_bundle)"'; packager_inner "$@"' \
         packager "$root" "$dir" "$scratch"
     rc=$?
     rmdir "$scratch"
     if ((rc == 0)); then
-        summaries+=("$name: configured, built and installed the bundle without test, bench and tool packages ($((SECONDS - t0)) s)")
+        summaries+=("$name: configured, built and installed the bundle with its editor, and the plug-in alone, without test, bench and tool packages ($((SECONDS - t0)) s)")
     else
         failures+=("$name: failed")
         summaries+=("$name: FAILED ($((SECONDS - t0)) s)")
@@ -392,11 +434,11 @@ render_x86_sessions() {
 }
 
 # cross_stage NAME BUILD_DIR TOOLCHAIN: the stage() of a cross build without
-# tools and benchmarks, its tests under the toolchain's emulator, then the
+# tools, benchmarks and editor, its tests under the toolchain's emulator, then the
 # sessions rendered under the emulator and compared with the x86-64 render.
 cross_stage() {
     local name="$1" dir="$2" toolchain="$root/$3" emulator rc t0
-    stage "$name" "$dir" "-DCMAKE_TOOLCHAIN_FILE=$toolchain -DSTREUWOLKE_WERROR=ON -DSTREUWOLKE_BUILD_TOOLS=OFF -DSTREUWOLKE_BUILD_BENCH=OFF" \
+    stage "$name" "$dir" "-DCMAKE_TOOLCHAIN_FILE=$toolchain -DSTREUWOLKE_WERROR=ON -DSTREUWOLKE_BUILD_TOOLS=OFF -DSTREUWOLKE_BUILD_BENCH=OFF -DSTREUWOLKE_BUILD_UI=OFF" \
         || return
     t0=$SECONDS
     echo "=== $name: sessions against x86-64"
@@ -453,7 +495,9 @@ debian_installed() {
     grep -qF "file:///usr/lib/lv2/plonkbrett-streuwolke.lv2/" <<<"$out" \
         || { echo "debian: lv2info does not show the bundle in /usr/lib/lv2:"; echo "$out" | head -n 20; return 1; }
     [[ "$(grep -cE '^[[:space:]]*Port [0-9]+:$' <<<"$out")" == 16 ]] || { echo "debian: lv2info lists no 16 ports"; return 1; }
-    echo "debian: lv2ls and lv2info find $uri in /usr/lib/lv2"
+    grep -qF "http://lv2plug.in/ns/extensions/ui#X11UI" <<<"$out" \
+        || { echo "debian: lv2info shows no X11 editor for $uri"; return 1; }
+    echo "debian: lv2ls and lv2info find $uri in /usr/lib/lv2, with its editor"
     sox -n -r 48000 -c 1 /tmp/impulse.wav synth 0.0001 square 1 pad 0 0.3 \
         && "$extracted/usr/bin/streuwolke-render" /tmp/impulse.wav /tmp/response.wav --set mix=100 \
         && out="$("$extracted/usr/bin/streuwolke-analyze" /tmp/response.wav)" \
@@ -473,11 +517,13 @@ debian_check() {
         "$dir"/*.dsc "$dir"/*.changes 2>&1)" || { echo "$out"; echo "debian: lintian failed"; return 1; }
     echo "debian: lintian: no error, no warning; other tags: $(grep -cE '^[IPX]: ' <<<"$out")"
     grep -E '^[IPX]: ' <<<"$out"
-    # The plug-in needs the C library (with libm) and nothing else.
+    # The plug-in's module needs the C library (with libm) and nothing else;
+    # the package needs besides only what its editor draws and measures with.
     out="$(dpkg-deb -f "$lv2" Depends)"
     echo "debian: $(basename "$lv2") depends on: $out"
-    [[ -n "$out" && -z "$(tr ',' '\n' <<<"$out" | sed -e 's/^ *//' -e 's/[ (].*//' | grep -vx libc6)" ]] \
-        || { echo "debian: the plug-in package needs more than libc6"; return 1; }
+    [[ -n "$out" && -z "$(tr ',' '\n' <<<"$out" | sed -e 's/^ *//' -e 's/[ (].*//' \
+        | grep -vxE 'libc6|libcairo2|libx11-6|libfftw3-double3')" ]] \
+        || { echo "debian: the plug-in package needs more than libc6 and the editor's cairo, Xlib and FFTW"; return 1; }
     # The bundle is whatever cmake --install put into it.
     if ! diff <(cd "$dir"/plonkbrett-streuwolke-*/debian/tmp && find usr/lib/lv2 -type f | sort) \
               <(dpkg-deb -c "$lv2" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | grep '^usr/lib/lv2/' | sort); then
@@ -486,6 +532,9 @@ debian_check() {
     fi
     rm -rf "$extracted"
     for deb in "$lv2" "$tools"; do dpkg-deb -x "$deb" "$extracted" || return 1; done
+    out="$(objdump -p "$extracted"/usr/lib/lv2/plonkbrett-streuwolke.lv2/libplonkbrett-streuwolke.so \
+        | awk '$1 == "NEEDED" { print $2 }' | grep -vxE 'libc\.so\.6|libm\.so\.6')"
+    [[ -z "$out" ]] || { echo "debian: the packaged plug-in module needs more than libc and libm: $out"; return 1; }
     # shellcheck disable=SC2016
     "${private_ns[@]}" bash -c "$(declare -f debian_installed)"'; debian_installed "$@"' debian "$extracted" || return 1
     # Every program has its manual page, and every page renders without a
