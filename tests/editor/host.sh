@@ -10,6 +10,16 @@
 . "${0%/*}/x11.sh"
 host=$1 module=$2
 start_xvfb
+# default_of SYMBOL: the control's default, as the bundle beside the editor
+# declares it.
+default_of() {
+  local value
+  value=$(awk -v symbol="\"$1\"" '$1 == "lv2:symbol" && $2 == symbol { found = 1 }
+    found && $1 == "lv2:default" { print $2 + 0; exit }' "$(dirname "$module")/plonkbrett-streuwolke.ttl")
+  [ -n "$value" ] || fail "no default for $1 in the bundle"
+  echo "$value"
+}
+decay_default=$(default_of decay) low_cut_default=$(default_of low_cut)
 
 # The log switched on: the editor's engine must not write to it.
 log=/tmp/plonkbrett.log
@@ -91,11 +101,11 @@ say "set 5 3000"
 changed "$window" "$defaults"
 current "$window"
 long=$(capture "$window")
-[ "$long" != "$defaults" ] || fail "decay 3000 ms draws the same picture as 815 ms"
-say "set 5 815"
+[ "$long" != "$defaults" ] || fail "decay 3000 ms draws the same picture as $decay_default ms"
+say "set 5 $decay_default"
 changed "$window" "$long"
 current "$window"
-[ "$(capture "$window")" = "$defaults" ] || fail "back at 815 ms the picture differs from the first"
+[ "$(capture "$window")" = "$defaults" ] || fail "back at $decay_default ms the picture differs from the first"
 echo "picture: follows port events, and the same settings draw the same picture"
 [ "$(writes 5)" = 0 ] || fail "port events made the editor write: $(grep '^write' "$out")"
 
@@ -103,18 +113,18 @@ echo "picture: follows port events, and the same settings draw the same picture"
 # tenth of that; one wheel notch a hundredth; a double-click the default.
 drag "${decay[@]}" -50
 wait_write 5 1
-expect 5 'v > 3200 && v < 3400' "drag"
+expect 5 "v > $decay_default + 2385 && v < $decay_default + 2585" "drag"
 drag "${decay[@]}" -50 shift
 wait_write 5 2
-expect 5 'v > 3500 && v < 3700' "fine drag"
+expect 5 "v > $decay_default + 2685 && v < $decay_default + 2885" "fine drag"
 n=$(writes 5)
 xdotool mousemove --sync --window "$window" "${decay[@]}"
 xdotool click 4
 wait_write 5 $((n + 1))
-expect 5 'v > 3650 && v < 3750' "wheel"
+expect 5 "v > $decay_default + 2835 && v < $decay_default + 2935" "wheel"
 click_at "${decay[@]}" 2
-for _ in $(seq 50); do [ "$(last_write 5)" = 815 ] && break; sleep 0.1; done
-expect 5 'v == 815' "double-click"
+for _ in $(seq 50); do [ "$(last_write 5)" = "$decay_default" ] && break; sleep 0.1; done
+expect 5 "v == $decay_default" "double-click"
 
 # The keyboard: the clicked control has the focus, Up and Down step it, Tab
 # moves on to the next control.
@@ -138,8 +148,9 @@ expect 9 'v == 1' "Parallel clicked"
 drag "${low_cut[@]}" -100
 wait_write 10 1
 # Half the travel of a logarithmic 5..2000 Hz multiplies by sqrt(400) = 20:
-# 21 Hz becomes 420 Hz (even steps would give 1018 Hz).
-expect 10 'v > 410 && v < 430' "Low cut, logarithmic"
+# the default becomes twenty times that (from 21 Hz even steps would give
+# about 1018 Hz, not 420).
+expect 10 "v > 19.5 * $low_cut_default && v < 20.5 * $low_cut_default" "Low cut, logarithmic"
 
 # Sizes: down to 1x1 and back.
 for cmd in "resize 1 1" "resize 410 240" "resize 1640 960" "resize 1 1" "resize 820 480"; do

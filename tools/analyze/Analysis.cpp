@@ -33,15 +33,17 @@ double dbRatio(double a, double b)
 
 size_t samples(double seconds, double rate) { return size_t(std::lround(seconds * rate)); }
 
-// The smallest 2^a 3^b 5^c at or above n: sizes FFTW transforms fast.
+// The smallest even 2^a 3^b 5^c at or above n: sizes FFTW transforms fast.
 size_t fftSize(size_t n)
 {
-    size_t best = 1;
+    size_t best = 2;
     while (best < n)
         best *= 2;
     for (size_t p3 = 1; p3 < best; p3 *= 3)
         for (size_t p35 = p3; p35 < best; p35 *= 5) {
-            size_t m = p35;
+            // Even: a real transform in place holds n + 2 values in its
+            // n / 2 + 1 bins only when n is even.
+            size_t m = 2 * p35;
             while (m < n)
                 m *= 2;
             best = std::min(best, m);
